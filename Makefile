@@ -1,0 +1,34 @@
+# The README's commands. Each one installs what is missing first, so a fresh
+# Debian 12 machine needs nothing else.
+BUILD_DIR ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS ?= $(shell nproc)
+# Where `make run` starts the simulated program: its port file and the session
+# logs land here.
+RUN_DIR ?= run
+
+.PHONY: all deps configure build test bench run clean
+
+all: build
+
+deps:
+	scripts/install-deps
+
+configure: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/nubtactile-bench
+
+run: build
+	mkdir -p $(RUN_DIR)
+	cd $(RUN_DIR) && $(CURDIR)/$(BUILD_DIR)/ui/nubtactile-sim
+
+clean:
+	rm -rf $(BUILD_DIR)

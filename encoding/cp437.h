@@ -1,0 +1,31 @@
+#ifndef CP437_H
+#define CP437_H
+
+#include <string>
+#include <string_view>
+
+class QString;
+
+// Operators type Unicode while the character map works on code page 437 bytes.
+// These are the only places where one becomes the other.
+
+// The code page 437 byte of a Unicode code point, or -1 when the code page has
+// none. U+0000 to U+007F map to themselves (line feed stays 0x0A).
+int unicodeToCp437(char32_t codePoint);
+
+// The Unicode code point of a code page 437 byte (0x00 to 0x7F unchanged).
+char32_t cp437ToUnicode(unsigned char code);
+
+// Code page 437 bytes of `text`; characters the code page lacks are left out,
+// never replaced by '?'.
+std::string textToCp437(const QString& text);
+
+// Same for UTF-8 input. Returns false, leaving `out` untouched, when `utf8` is
+// not valid UTF-8 (overlong forms, surrogates and values above U+10FFFF
+// included), so that the caller can take the bytes as code page 437 instead.
+bool utf8ToCp437(std::string_view utf8, std::string& out);
+
+// A code page 437 byte as its character in UTF-8 (one to three bytes).
+std::string cp437ToUtf8(unsigned char code);
+
+#endif

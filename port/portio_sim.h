@@ -1,0 +1,45 @@
+#ifndef PORTIO_SIM_H
+#define PORTIO_SIM_H
+
+#include <cerrno>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+// The simulated port behind portio.h: three hardware registers in memory per
+// claimed base, every write recorded with the current clock's time. Values are
+// raw hardware values, so the pin layer's inversion is visible.
+namespace portsim {
+
+struct Write {
+    std::int64_t time; // ns, currentClock().now() when written
+    unsigned address;
+    std::uint8_t value; // raw hardware value
+};
+
+// Forgets every write and register value, accepts claims again, removes the observer.
+void reset();
+
+// Makes the next claims fail with `error` (an errno value, EPERM by default);
+// 0 accepts them again.
+void refuseClaims(int error = EPERM);
+
+// Hardware value of the register at `address` (0 when never written).
+std::uint8_t hardware(unsigned address);
+// Sets what reading `address` gives, without recording a write (e.g. status lines).
+void setHardware(unsigned address, std::uint8_t value);
+
+// Every write since the last reset, in order.
+const std::vector<Write>& writes();
+
+// Called after each recorded write (the simulated program prints data-line
+// changes with it). Must not write the port.
+void setObserver(std::function<void(const Write&)> observer);
+
+// Prints every change of the data register on standard error as
+// "<seconds since start with microseconds>  <U+2800 + byte>  0x<hex>".
+void traceDataLines();
+
+} // namespace portsim
+
+#endif

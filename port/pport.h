@@ -1,0 +1,44 @@
+#ifndef PPORT_H
+#define PPORT_H
+
+#include <istream>
+
+class QApplication;
+struct Braille_Data;
+
+// Port base addresses.
+constexpr int LPT1_BASE = 0x378;
+constexpr int LPT2_BASE = 0x278;
+
+// Claims the port at `base`, makes the eight data lines and the four control
+// pins outputs and lowers all data lines. Asks for precise timers. When the
+// port cannot be claimed, prints "PARALLEL PORT NOT FOUND" on standard error
+// and ends the process with status 1. May be called again for another base.
+void initializeParallelPort(int base);
+
+// Plays `record` on the port claimed last, under a modal "Sending..." progress
+// dialog with an "Abort" button.
+// Mode 0: the eight-pin pattern of `pins` held `charTime` ms; always returns 1.
+// Modes 1 to 4: trigger (`triggerTime` ms, skipped when 0), pause
+// (`afterTriggerTime` ms), then `loops` passes over `word`, each cell held
+// `charTime` ms (no edge when 0) and followed by `intervalTime` ms. Returns 1
+// when it ran to its end, 0 when Abort was pressed (the current cell and its
+// interval complete, every data line is low, nothing more is sent).
+// Every hold and gap is measured from the edge it follows on currentClock();
+// nothing but the port access happens between raising a cell and lowering it.
+// `app` is used only to let pending events run; `port` is not used. The record
+// is not changed.
+int sendToParallelPort(Braille_Data& record, QApplication*& app, int port);
+
+// Plays the body of a text file: entries of three whitespace-separated tokens
+// (word, hold ms, interval ms), each as a one-pass text transmission without
+// trigger. A word that is valid UTF-8 is converted to code page 437; any other
+// word is taken as code page 437 bytes. Numbers read like strtol in base 10
+// (no digits: 0; negative: 0). Stops at the end of the stream or on a read
+// error. Returns 1, or 0 when an entry was aborted (later entries not sent).
+int sendToParallelPort(std::istream& stream, QApplication*& app, int port);
+
+// Lowers all eight data lines of the port claimed last. `port` is not used.
+void resetParallelPort(int port);
+
+#endif

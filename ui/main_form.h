@@ -1,0 +1,141 @@
+#ifndef MAIN_FORM_H
+#define MAIN_FORM_H
+
+#include <QMainWindow>
+#include <QPixmap>
+
+class QAction;
+class QActionGroup;
+class QApplication;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+struct Braille_Data;
+
+// The stimulus console: patient, single-shot pins, times and the sequence to
+// send, with the File, Parallel Port and Help menus. Built in code at fixed
+// rectangles; init() runs last and claims the port (or ends the process).
+class main_form : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit main_form(QWidget* parent = nullptr, const char* name = nullptr,
+                       Qt::WindowFlags fl = Qt::Window);
+    ~main_form() override;
+
+    // True when `text` is non-null, non-empty and only the digits 0 to 9.
+    static bool isNumber(const char* text);
+
+    // True when the form allows a text or random send; otherwise shows the
+    // message of the first rule that fails through error().
+    virtual bool checkValues();
+
+    using QMainWindow::close;
+
+    QGroupBox* patient_box;
+    QLineEdit* patient_name_text;
+    QLineEdit* patient_last_name_text;
+    QLabel* patient_last_name_label;
+    QLabel* patient_name_label;
+    QCheckBox* log_check;
+    QGroupBox* pin_group;
+    QLabel* textLabel2;
+    QLineEdit* pins_duration_text;
+    QCheckBox* pin_6_check;
+    QCheckBox* pin_4_check;
+    QCheckBox* pin_2_check;
+    QCheckBox* pin_0_check;
+    QCheckBox* pin_1_check;
+    QCheckBox* pin_3_check;
+    QCheckBox* pin_5_check;
+    QCheckBox* pin_7_check;
+    QPushButton* pins_button;
+    QGroupBox* time_group_box;
+    QLineEdit* trigger_time_text;
+    QLineEdit* after_trigger_time_text;
+    QLineEdit* char_time_text;
+    QLineEdit* after_char_time_text;
+    QLabel* textLabel1;
+    QLabel* textLabel1_3;
+    QLabel* loop_count_label;
+    QLabel* textLabel1_4;
+    QLabel* textLabel1_2;
+    QPushButton* send_button;
+    QLineEdit* loop_count_text;
+    QGroupBox* sequence_box;
+    QLabel* length_label;
+    QLineEdit* word_text;
+    QLabel* word_label;
+    QComboBox* mode_combo;
+    QLineEdit* sequence_length_text;
+
+    QMenuBar* MenuBar;
+    QMenu* fileMenu;
+    QMenu* parallelPortMenu;
+    QMenu* helpMenu;
+
+    QAction* fileNewMenu;
+    QAction* fileExitMenu;
+    QAction* helpAboutMenu;
+    QAction* fileOpenMenu;
+    QAction* fileSaveMenu;
+    QAction* fileTrainingAction;
+    QActionGroup* parallel_portAction;
+    QAction* LPT1Action;
+    QAction* LPT2Action;
+
+    // Set by main() right after construction; handed to every transmission.
+    QApplication* app = nullptr;
+    // The record of the send in progress; null whenever no send runs.
+    Braille_Data* data = nullptr;
+    // Base I/O address of the port claimed last (0x378 LPT1, 0x278 LPT2).
+    int port = 0;
+
+public slots:
+    virtual void initPPort();
+    virtual void fileNew();
+    virtual void fileOpen();
+    virtual void fileSave();
+    virtual void trainingSession();
+    virtual void helpAbout();
+    virtual void setTimes();
+    virtual void setPins();
+    virtual void send();
+    virtual void randomShow();
+    virtual void logShow();
+    // Modal critical box, caption "NUBTactile", one OK button; `msg` is UTF-8
+    // and is not translated.
+    virtual void error(const char* msg);
+    virtual void startLog();
+    virtual void closeLog();
+
+protected slots:
+    virtual void languageChange();
+
+private slots:
+    void init();
+    // Saves the port choice, lowers the data lines and ends the program (the
+    // one shutdown path is closeEvent); `alsoDelete` is ignored.
+    bool close(bool alsoDelete);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    QPixmap image0;
+    QPixmap image1;
+    QPixmap image2;
+    QPixmap image3;
+    bool closing = false;
+
+    // State of the sending and logging slots.
+};
+
+#endif
