@@ -1,6 +1,7 @@
 #ifndef PPORT_H
 #define PPORT_H
 
+#include <cstdint>
 #include <istream>
 
 class QApplication;
@@ -24,7 +25,8 @@ void initializeParallelPort(int base);
 // `charTime` ms (no edge when 0) and followed by `intervalTime` ms. Returns 1
 // when it ran to its end, 0 when Abort was pressed (the current cell and its
 // interval complete, every data line is low, nothing more is sent).
-// Every hold and gap is measured from the edge it follows on currentClock();
+// Every hold and gap is measured from the edge it follows on currentClock(),
+// in full for any 32-bit time (no wrap-around of long waits);
 // nothing but the port access happens between raising a cell and lowering it.
 // `app` is used only to let pending events run; `port` is not used. The record
 // is not changed.
@@ -34,11 +36,20 @@ int sendToParallelPort(Braille_Data& record, QApplication*& app, int port);
 // (word, hold ms, interval ms), each as a one-pass text transmission without
 // trigger. A word that is valid UTF-8 is converted to code page 437; any other
 // word is taken as code page 437 bytes. Numbers read like strtol in base 10
-// (no digits: 0; negative: 0). Stops at the end of the stream or on a read
-// error. Returns 1, or 0 when an entry was aborted (later entries not sent).
+// (no digits: 0; negative: 0; at most 2147483647). Stops at the end of the stream or on a read
+// error. Returns 1 when the whole body was sent; 0 when an entry was aborted,
+// on a read error (the entry being read is not sent) or when a word could not
+// be stored (later entries not sent in each case).
 int sendToParallelPort(std::istream& stream, QApplication*& app, int port);
 
 // Lowers all eight data lines of the port claimed last. `port` is not used.
 void resetParallelPort(int port);
+
+// The value the progress dialog shows after `step` of `total` steps
+// (1 <= total, 0 <= step <= total). The dialog counts in int: a total up to
+// INT_MAX is shown as is; a larger one is scaled so that the shown value is at
+// least 1 from step 1 on and reaches INT_MAX (the dialog's maximum, which
+// closes it) only at the last step.
+int scaledProgress(std::uint64_t step, std::uint64_t total);
 
 #endif
