@@ -136,6 +136,25 @@ private:
     bool closing = false;
 
     // State of the sending and logging slots.
+
+    // A fresh record for setTimes/setPins in `data`, or null after telling
+    // the operator that there is not enough memory.
+    Braille_Data* newRecord();
+    // Writes `text` to the log of the record in `data` and flushes it. Returns
+    // false when the log is not open or has failed before; reports the first
+    // failed write of a send through error().
+    bool writeLog(const std::string& text);
+    // The patient's log file: "<name>_<last name>.log" with blanks, slashes
+    // and control characters made "_", so it always lands in the working
+    // directory.
+    QString logFileName() const;
+
+    // The file operations' questions, apart so that a test can answer them.
+    // Full path of the chosen file, or an empty string when cancelled.
+    virtual QString openFileName();
+    virtual QString saveFileName();
+    // True when the operator agrees to replace `fileName`.
+    virtual bool confirmOverwrite(const QString& fileName);
 };
 
 #endif

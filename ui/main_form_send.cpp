@@ -1,11 +1,191 @@
-// Placeholder until the sending and logging slots land; replaced whole.
 #include "main_form.h"
 
-bool main_form::checkValues() { return false; }
-void main_form::setTimes() {}
-void main_form::setPins() {}
-void main_form::send() {}
-void main_form::randomShow() {}
-void main_form::logShow() {}
-void main_form::startLog() {}
-void main_form::closeLog() {}
+#include "cp437.h"
+#include "nubtactile.h"
+#include "pport.h"
+
+#include <QByteArray>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <new>
+
+namespace
+{
+
+// The field's text as the 8-bit string that the number test and the
+// conversion see; a character outside Latin-1 becomes '?', so it can never
+// pass for a digit.
+QByteArray fieldBytes(const QLineEdit* field)
+{
+    return field->text().toLatin1();
+}
+
+bool isNumberField(const QLineEdit* field)
+{
+    const QByteArray bytes = fieldBytes(field);
+    // An embedded NUL would end the C string early and let "12<NUL>x" pass.
+    return !bytes.contains('\0') && main_form::isNumber(bytes.constData());
+}
+
+// Base 10 like strtol; anything beyond a signed 32-bit int becomes
+// 2147483647, whatever the width of long. Only called on fields that passed
+// isNumberField.
+std::uint32_t fieldNumber(const QLineEdit* field)
+{
+    const QByteArray bytes = fieldBytes(field);
+    errno = 0;
+    const long value = std::strtol(bytes.constData(), nullptr, 10);
+    if (errno == ERANGE || value > INT_MAX)
+        return INT_MAX;
+    return std::uint32_t(value);
+}
+
+const char NO_MEMORY[] = "Not enough memory. Please stop some programs you are using and try again";
+
+} // namespace
+
+bool main_form::checkValues()
+{
+    if (log_check->isChecked()) {
+        if (patient_name_text->text().isEmpty()) {
+            error("You must insert the patients name");
+            return false;
+        }
+        if (patient_last_name_text->text().isEmpty()) {
+            error("You must insert the patients last name");
+            return false;
+        }
+    }
+    for (const QLineEdit* field :
+         {trigger_time_text, after_trigger_time_text, char_time_text, after_char_time_text}) {
+        if (!isNumberField(field)) {
+            error("Some of the times have a wrong format. Please check them and try again");
+            return false;
+        }
+    }
+    const int mode = mode_combo->currentIndex();
+    if (mode <= MODE_SINGLE_SHOT) {
+        error("You must select a mode before sending");
+        return false;
+    }
+    if (mode == MODE_TEXT && !isNumberField(loop_count_text)) {
+        error("The loop number has a wrong format. Please check it and try again");
+        return false;
+    }
+    if (mode >= MODE_RANDOM_VALID && !isNumberField(sequence_length_text)) {
+        error("The random sequence length has a wrong format. Please check it and try again");
+        return false;
+    }
+    return true;
+}
+
+Braille_Data* main_form::newRecord()
+{
+    data = new (std::nothrow) Braille_Data;
+    if (!data)
+        error(NO_MEMORY);
+    return data;
+}
+
+void main_form::setTimes()
+{
+    // A send is already running (this slot was reached from its event
+    // processing): its record must stay where it is.
+    if (data)
+        return;
+    if (!checkValues())
+        return;
+    if (!newRecord())
+        return;
+
+    data->triggerTime = fieldNumber(trigger_time_text);
+    data->afterTriggerTime = fieldNumber(after_trigger_time_text);
+    data->charTime = fieldNumber(char_time_text);
+    data->intervalTime = fieldNumber(after_char_time_text);
+
+    int encoded;
+    const int mode = mode_combo->currentIndex();
+    if (mode == MODE_TEXT) {
+        data->loops = fieldNumber(loop_count_text);
+        data->mode = MODE_TEXT;
+        std::string bytes = textToCp437(word_text->text());
+        // NUL has no cell; left in, it would end the C string and drop the rest.
+        bytes.erase(std::remove(bytes.begin(), bytes.end(), '\0'), bytes.end());
+        encoded = setWord(*data, bytes.c_str());
+    } else {
+        data->loops = 1;
+        data->mode = mode;
+        encoded = generateRandomSequence(*data, fieldNumber(sequence_length_text));
+    }
+    if (encoded == ENCODE_NO_MEMORY) {
+        delete data;
+        data = nullptr;
+        error(NO_MEMORY);
+        return;
+    }
+
+    startLog();
+    send();
+}
+
+void main_form::setPins()
+{
+    if (data)
+        return;
+    if (!isNumberField(pins_duration_text)) {
+        error("The duration time has a wrong format. Please check it and try again");
+        return;
+    }
+    if (!newRecord())
+        return;
+
+    data->mode = MODE_SINGLE_SHOT;
+    data->charTime = fieldNumber(pins_duration_text);
+    data->log = false;
+    const QCheckBox* const pinChecks[8] = {pin_0_check, pin_1_check, pin_2_check, pin_3_check,
+                                           pin_4_check, pin_5_check, pin_6_check, pin_7_check};
+    for (int i = 0; i < 8; ++i)
+        data->pins[i] = pinChecks[i]->isChecked();
+
+    send();
+}
+
+void main_form::send()
+{
+    if (!data)
+        return;
+    if (sendToParallelPort(*data, app, port) == 0 && data->log)
+        writeLog("Aborted!\n");
+    closeLog();
+    delete data;
+    data = nullptr;
+}
+
+void main_form::randomShow()
+{
+    const int mode = mode_combo->currentIndex();
+    const bool text = mode == MODE_TEXT;
+    const bool random = mode >= MODE_RANDOM_VALID;
+    loop_count_label->setEnabled(text);
+    loop_count_text->setEnabled(text);
+    word_label->setEnabled(text);
+    word_text->setEnabled(text);
+    length_label->setEnabled(random);
+    sequence_length_text->setEnabled(random);
+}
+
+void main_form::logShow()
+{
+    const bool on = log_check->isChecked();
+    patient_name_label->setEnabled(on);
+    patient_name_text->setEnabled(on);
+    patient_last_name_label->setEnabled(on);
+    patient_last_name_text->setEnabled(on);
+}
