@@ -25,6 +25,7 @@ test: build
 
 bench: build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/nubtactile-bench
+	$(BUILD_DIR)/bench/nubtactile-portio-cost
 
 run: build
 	mkdir -p $(RUN_DIR)
