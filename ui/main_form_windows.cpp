@@ -1,5 +1,22 @@
-// Placeholder until the Trainer and About windows land; replaced whole.
+#include "about_form.h"
 #include "main_form.h"
+#include "trainer_form.h"
 
-void main_form::trainingSession() {}
-void main_form::helpAbout() {}
+// Each request opens a new window that nothing refers to afterwards, so it
+// frees itself when closed.
+
+void main_form::trainingSession()
+{
+    auto* trainer = new trainer_form(nullptr, nullptr, false);
+    trainer->setAttribute(Qt::WA_DeleteOnClose);
+    trainer->port = port;
+    trainer->app = app;
+    trainer->show();
+}
+
+void main_form::helpAbout()
+{
+    auto* about = new about_form(nullptr, nullptr, false);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->show();
+}

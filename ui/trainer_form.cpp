@@ -1,0 +1,188 @@
+#include "trainer_form.h"
+
+#include "cp437.h"
+#include "image_collection.h"
+#include "main_form.h"
+#include "nubtactile.h"
+#include "pport.h"
+
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <cstdint>
+#include <memory>
+#include <new>
+
+namespace
+{
+
+// A duration that isNumber accepted, read in base 10. Like the main window's
+// times it saturates at 2147483647 ms rather than wrapping to a short hold.
+std::uint32_t durationMs(const QString& digits)
+{
+    constexpr std::uint32_t limit = 2147483647u;
+    std::uint32_t value = 0;
+    for (const QChar c : digits) {
+        const std::uint32_t digit = std::uint32_t(c.unicode() - u'0');
+        value = value > (limit - digit) / 10 ? limit : value * 10 + digit;
+    }
+    return value;
+}
+
+// The character map works on code page 437; a character the code page lacks
+// becomes code 0, which has no cell, so it presents no dot.
+std::uint16_t codeOf(QChar c)
+{
+    const int code = unicodeToCp437(char32_t(c.unicode()));
+    return code < 0 ? 0 : std::uint16_t(code);
+}
+
+} // namespace
+
+trainer_form::trainer_form(QWidget* parent, const char* name, bool modal, Qt::WindowFlags fl)
+    : QDialog(parent, fl)
+{
+    setObjectName(name != nullptr ? QString::fromUtf8(name) : QStringLiteral("trainer_form"));
+    setWindowIcon(pixmapFromMimeSource(QStringLiteral("braille.png")));
+    // Training always holds the main window back, whatever the caller asked.
+    Q_UNUSED(modal);
+    setModal(true);
+
+    groupBox5 = new QGroupBox(this);
+    groupBox5->setObjectName(QStringLiteral("groupBox5"));
+    groupBox5->setGeometry(20, 10, 200, 110);
+
+    char_duration_label = new QLabel(groupBox5);
+    char_duration_label->setObjectName(QStringLiteral("char_duration_label"));
+    char_duration_label->setGeometry(20, 70, 90, 21);
+
+    trainer_text = new QLineEdit(groupBox5);
+    trainer_text->setObjectName(QStringLiteral("trainer_text"));
+    trainer_text->setGeometry(20, 30, 160, 26);
+
+    char_text = new QLineEdit(groupBox5);
+    char_text->setObjectName(QStringLiteral("char_text"));
+    char_text->setGeometry(120, 70, 60, 20);
+
+    cancel_button = new QPushButton(this);
+    cancel_button->setObjectName(QStringLiteral("cancel_button"));
+    cancel_button->setGeometry(80, 130, 81, 31);
+    // Return typed into the training field must not close the window.
+    cancel_button->setAutoDefault(false);
+
+    languageChange();
+    resize(QSize(241, 180).expandedTo(minimumSizeHint()));
+
+    connect(cancel_button, &QPushButton::clicked, this, &QWidget::close);
+    connect(trainer_text, &QLineEdit::textChanged, this, &trainer_form::sendChar);
+
+    setTabOrder(trainer_text, char_text);
+    setTabOrder(char_text, cancel_button);
+
+    init();
+}
+
+trainer_form::~trainer_form() = default;
+
+void trainer_form::init()
+{
+    setWindowTitle(QStringLiteral("NUBTactile Trainer"));
+}
+
+void trainer_form::sendChar(const QString& string)
+{
+    pendingTexts.append(string);
+    // The transmission lets events run, so a keystroke can arrive while a
+    // character is still on the cell. It waits its turn: compared with the
+    // text before the running character, it would present that character
+    // again instead of the one typed.
+    if (sending)
+        return;
+    while (!pendingTexts.isEmpty())
+        handleChange(pendingTexts.takeFirst());
+}
+
+void trainer_form::handleChange(const QString& string)
+{
+    const qsizetype n = string.length();
+
+    if (!main_form::isNumber(char_text->text().toUtf8().constData())) {
+        if (trainer_text->text().isEmpty())
+            return;
+        critical(QStringLiteral("Braille"),
+                 QStringLiteral("The char duration text has a wrong format. Please check it and "
+                                "try again"));
+        // Changes typed before the field is emptied are void with it.
+        pendingTexts.clear();
+        trainer_text->clear();
+        lastText = QStringLiteral("");
+        return;
+    }
+
+    if (n <= lastText.length()) {
+        lastText = string;
+        return;
+    }
+
+    std::unique_ptr<Braille_Data> record(new (std::nothrow) Braille_Data);
+    if (!record) {
+        critical(QStringLiteral("NUBTactile"),
+                 QStringLiteral("Not enough memory. Please stop the programs you are using and "
+                                "try again"));
+        lastText = string;
+        return;
+    }
+    record->triggerTime = 0;
+    record->afterTriggerTime = 0;
+    record->charTime = durationMs(char_text->text());
+    record->intervalTime = 0;
+    record->loops = 1;
+    record->length = 1;
+    record->mode = MODE_TEXT;
+
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar before = i < lastText.length() ? lastText.at(i) : QChar(u'\0');
+        if (string.at(i) == before)
+            continue;
+        record->word.reset(new (std::nothrow) std::uint16_t[1]);
+        if (!record->word) {
+            critical(QStringLiteral("NUBTactile"),
+                     QStringLiteral("Not enough memory. Please stop the programs you are using "
+                                    "and try again"));
+            break;
+        }
+        record->word[0] = codeOf(string.at(i));
+        sending = true;
+        sendToParallelPort(*record, app, port);
+        sending = false;
+        break;
+    }
+    record.reset();
+    lastText = string;
+}
+
+void trainer_form::languageChange()
+{
+    groupBox5->setTitle(tr("Type your text here"));
+    char_duration_label->setText(tr("Char duration"));
+    trainer_text->setToolTip(tr("Text to be sent to the braille cell"));
+    char_text->setToolTip(tr("Duration of each char of the word (in miliseconds)"));
+    cancel_button->setText(tr("Close"));
+    cancel_button->setToolTip(tr("Close this window"));
+}
+
+void trainer_form::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        languageChange();
+    QDialog::changeEvent(event);
+}
+
+void trainer_form::critical(const QString& caption, const QString& text)
+{
+    QMessageBox::critical(this, caption, text);
+}

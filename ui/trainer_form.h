@@ -1,0 +1,65 @@
+#ifndef TRAINER_FORM_H
+#define TRAINER_FORM_H
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+
+class QApplication;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// Presents each character the moment it is typed: every change that lengthens
+// the text sends one character (the first that differs from the text handled
+// before) as a one-cell transmission held for the "Char duration" in ms, with
+// no trigger, pause, interval, repetition or log. Modal whatever `modal` says.
+class trainer_form : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit trainer_form(QWidget* parent = nullptr, const char* name = nullptr, bool modal = false,
+                          Qt::WindowFlags fl = {});
+    ~trainer_form() override;
+
+    QGroupBox* groupBox5;
+    QLabel* char_duration_label;
+    QLineEdit* trainer_text;
+    QLineEdit* char_text;
+    QPushButton* cancel_button;
+
+    // Copied from the main window right after construction; handed to every
+    // transmission (events run through `app`; `port` is the claimed base).
+    QApplication* app = nullptr;
+    int port = 0;
+    // trainer_text as of the last change this window handled.
+    QString lastText;
+
+public slots:
+    virtual void init();
+    // Handles a new content of trainer_text (connected to its textChanged).
+    virtual void sendChar(const QString& string);
+
+protected slots:
+    virtual void languageChange();
+
+protected:
+    void changeEvent(QEvent* event) override;
+    // Shows a modal critical message box over this window with one OK button
+    // and returns when it is dismissed. Tests override it.
+    virtual void critical(const QString& caption, const QString& text);
+
+private:
+    // The steps for one new content of trainer_text.
+    void handleChange(const QString& string);
+
+    // Set while a character is being sent. Changes that arrive meanwhile
+    // (through the transmission's event processing) wait in `pendingTexts`
+    // and are handled in order after it.
+    bool sending = false;
+    QStringList pendingTexts;
+};
+
+#endif
