@@ -26,7 +26,7 @@ std::function<void(const portsim::Write&)> observer;
 // trace tell a change from a repeated value.
 std::uint8_t previousValue = 0;
 
-std::vector<portsim::Write>& log()
+std::vector<portsim::Write>& record()
 {
     static std::vector<portsim::Write> writes = [] {
         std::vector<portsim::Write> v;
@@ -87,7 +87,7 @@ std::uint8_t portio_read(unsigned address)
 void portio_write(std::uint8_t value, unsigned address)
 {
     address &= ADDRESS_MASK;
-    std::vector<portsim::Write>& writes = log();
+    std::vector<portsim::Write>& writes = record();
     if (writes.size() == writes.capacity())
         writes.reserve(2 * writes.capacity());
     writes.push_back({currentClock().now(), address, value});
@@ -106,7 +106,7 @@ void reset()
     refusal = 0;
     observer = nullptr;
     previousValue = 0;
-    log().clear();
+    record().clear();
 }
 
 void refuseClaims(int error)
@@ -126,7 +126,7 @@ void setHardware(unsigned address, std::uint8_t value)
 
 const std::vector<Write>& writes()
 {
-    return log();
+    return record();
 }
 
 void setObserver(std::function<void(const Write&)> newObserver)
