@@ -17,12 +17,15 @@ int unicodeToCp437(char32_t codePoint);
 char32_t cp437ToUnicode(unsigned char code);
 
 // Code page 437 bytes of `text`; characters the code page lacks are left out,
-// never replaced by '?'.
+// never replaced by '?'. The text is composed first (Unicode NFC), so a letter
+// written with a separate combining accent gives the accented letter's byte.
 std::string textToCp437(const QString& text);
 
-// Same for UTF-8 input. Returns false, leaving `out` untouched, when `utf8` is
-// not valid UTF-8 (overlong forms, surrogates and values above U+10FFFF
-// included), so that the caller can take the bytes as code page 437 instead.
+// Same for UTF-8 input: on success `out` is replaced by the bytes and the
+// result is true. Returns false, leaving `out` untouched, when `utf8` is not
+// valid UTF-8 (overlong forms, surrogates, values above U+10FFFF and truncated
+// sequences included), so that the caller can take the bytes as code page 437
+// instead.
 bool utf8ToCp437(std::string_view utf8, std::string& out);
 
 // A code page 437 byte as its character in UTF-8 (one to three bytes).
