@@ -1,0 +1,32 @@
+#include "main_form.h"
+#include "placement.h"
+
+#include <QApplication>
+#include <QScreen>
+
+#include <cstdlib>
+#include <ctime>
+
+#ifdef NUBTACTILE_SIMULATED_PORT
+#include "portio_sim.h"
+#endif
+
+int main(int argc, char** argv)
+{
+    std::srand(unsigned(std::time(nullptr)));
+    // The application and its window live until the process ends: closing the
+    // window ends the event loop with status 0 after saving the port choice.
+    auto* app = new QApplication(argc, argv);
+#ifdef NUBTACTILE_SIMULATED_PORT
+    portsim::traceDataLines();
+#endif
+    auto* window = new main_form(nullptr, nullptr, Qt::Window);
+    window->app = app;
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        window->move(centredPosition(screen->geometry().size(), window->size()));
+    window->setFixedSize(window->width(), window->height());
+    window->data = nullptr;
+    window->show();
+    QObject::connect(app, &QGuiApplication::lastWindowClosed, app, &QCoreApplication::quit);
+    return app->exec();
+}

@@ -1,0 +1,440 @@
+#include "main_form.h"
+
+#include "pport.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QGroupBox>
+#include <QIcon>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+
+#include <iterator>
+#include <utility>
+
+#include "xpm/image0.xpm"
+#include "xpm/image1.xpm"
+#include "xpm/image2.xpm"
+#include "xpm/image3.xpm"
+
+namespace
+{
+
+// Relative on purpose: the port choice belongs to the directory the program
+// is started from.
+const char* const PORT_FILE = "NUBTactile_pport.cfg";
+
+// Menu-bar item identifiers; languageChange finds each item by its identifier.
+constexpr int FILE_MENU_ID = 2;
+constexpr int PARALLEL_PORT_MENU_ID = 3;
+constexpr int HELP_MENU_ID = 4;
+
+template <typename Widget>
+Widget* place(QWidget* parent, const char* name, int x, int y, int width, int height)
+{
+    auto* widget = new Widget(parent);
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(x, y, width, height);
+    return widget;
+}
+
+QAction* makeAction(QObject* parent, const char* name)
+{
+    auto* action = new QAction(parent);
+    action->setObjectName(QLatin1String(name));
+    return action;
+}
+
+// Only the exact line "LPT2" selects LPT2; a file written elsewhere with
+// "LPT2\r\n", a second line, or anything unreadable means LPT1.
+bool portFileSelectsLpt2()
+{
+    QFile file{QString::fromLatin1(PORT_FILE)};
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    // Five bytes decide it, however long the file is.
+    const QByteArray head = file.read(5);
+    return head == "LPT2\n" || (head == "LPT2" && file.atEnd());
+}
+
+// Menu actions show text() with its mnemonic ("&New"); iconText() keeps the
+// plain name ("New") for anything that shows the action without a menu.
+void setActionTexts(QAction* action, const QString& text, const QString& menuText)
+{
+    action->setIconText(text);
+    action->setText(menuText);
+}
+
+} // namespace
+
+main_form::main_form(QWidget* parent, const char* name, Qt::WindowFlags fl)
+    : QMainWindow(parent, fl)
+{
+    image0 = QPixmap(image0_data);
+    image1 = QPixmap(image1_data);
+    image2 = QPixmap(image2_data);
+    image3 = QPixmap(image3_data);
+
+    statusBar();
+    setObjectName(name && *name ? QString::fromUtf8(name) : QStringLiteral("main_form"));
+
+    QSizePolicy policy(QSizePolicy::Minimum, QSizePolicy::Minimum);
+    policy.setHorizontalStretch(0);
+    policy.setVerticalStretch(0);
+    policy.setHeightForWidth(sizePolicy().hasHeightForWidth());
+    setSizePolicy(policy);
+    setWindowIcon(QIcon(image0));
+
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("qt_central_widget"));
+    setCentralWidget(central);
+
+    patient_box = place<QGroupBox>(central, "patient_box", 20, 10, 181, 110);
+    patient_name_text = place<QLineEdit>(patient_box, "patient_name_text", 90, 20, 70, 21);
+    patient_name_text->setFrame(true);
+    patient_last_name_text =
+        place<QLineEdit>(patient_box, "patient_last_name_text", 90, 50, 70, 21);
+    patient_last_name_label = place<QLabel>(patient_box, "patient_last_name_label", 10, 50, 80, 20);
+    patient_name_label = place<QLabel>(patient_box, "patient_name_label", 10, 20, 70, 20);
+    log_check = place<QCheckBox>(patient_box, "log_check", 10, 80, 160, 21);
+    log_check->setChecked(true);
+
+    pin_group = place<QGroupBox>(central, "pin_group", 20, 130, 181, 220);
+    textLabel2 = place<QLabel>(pin_group, "textLabel2", 10, 140, 60, 21);
+    pins_duration_text = place<QLineEdit>(pin_group, "pins_duration_text", 80, 140, 80, 21);
+    pin_6_check = place<QCheckBox>(pin_group, "pin_6_check", 10, 110, 80, 21);
+    pin_4_check = place<QCheckBox>(pin_group, "pin_4_check", 10, 80, 80, 21);
+    pin_2_check = place<QCheckBox>(pin_group, "pin_2_check", 10, 50, 80, 21);
+    pin_0_check = place<QCheckBox>(pin_group, "pin_0_check", 10, 20, 80, 21);
+    pin_1_check = place<QCheckBox>(pin_group, "pin_1_check", 100, 20, 70, 21);
+    pin_3_check = place<QCheckBox>(pin_group, "pin_3_check", 100, 50, 70, 21);
+    pin_5_check = place<QCheckBox>(pin_group, "pin_5_check", 100, 80, 70, 21);
+    pin_7_check = place<QCheckBox>(pin_group, "pin_7_check", 100, 110, 70, 21);
+    pins_button = place<QPushButton>(pin_group, "pins_button", 40, 180, 100, 30);
+    pins_button->setCheckable(false);
+    pins_button->setAutoDefault(false);
+    pins_button->setDefault(false);
+
+    time_group_box = place<QGroupBox>(central, "time_group_box", 210, 10, 181, 340);
+    time_group_box->setFlat(false);
+    trigger_time_text = place<QLineEdit>(time_group_box, "trigger_time_text", 100, 20, 60, 20);
+    after_trigger_time_text =
+        place<QLineEdit>(time_group_box, "after_trigger_time_text", 100, 50, 60, 20);
+    char_time_text = place<QLineEdit>(time_group_box, "char_time_text", 100, 80, 60, 20);
+    after_char_time_text =
+        place<QLineEdit>(time_group_box, "after_char_time_text", 100, 110, 60, 20);
+    textLabel1 = place<QLabel>(time_group_box, "textLabel1", 10, 20, 80, 21);
+    textLabel1_3 = place<QLabel>(time_group_box, "textLabel1_3", 10, 80, 90, 21);
+    loop_count_label = place<QLabel>(time_group_box, "loop_count_label", 10, 140, 90, 21);
+    textLabel1_4 = place<QLabel>(time_group_box, "textLabel1_4", 10, 110, 90, 21);
+    textLabel1_2 = place<QLabel>(time_group_box, "textLabel1_2", 10, 50, 81, 21);
+    send_button = place<QPushButton>(time_group_box, "send_button", 40, 300, 100, 30);
+    send_button->setCheckable(false);
+    send_button->setAutoDefault(false);
+    send_button->setDefault(false);
+    loop_count_text = place<QLineEdit>(time_group_box, "loop_count_text", 100, 140, 60, 20);
+
+    sequence_box = place<QGroupBox>(time_group_box, "sequence_box", 10, 170, 160, 120);
+    length_label = place<QLabel>(sequence_box, "length_label", 10, 90, 70, 21);
+    length_label->setEnabled(false);
+    word_text = place<QLineEdit>(sequence_box, "word_text", 50, 60, 100, 21);
+    word_text->setEnabled(false);
+    word_label = place<QLabel>(sequence_box, "word_label", 10, 60, 40, 21);
+    word_label->setEnabled(false);
+    mode_combo = place<QComboBox>(sequence_box, "mode_combo", 10, 30, 140, 21);
+    mode_combo->setEditable(false);
+    sequence_length_text = place<QLineEdit>(sequence_box, "sequence_length_text", 90, 90, 60, 20);
+    sequence_length_text->setEnabled(false);
+
+    fileNewMenu = makeAction(this, "fileNewMenu");
+    fileNewMenu->setIcon(QIcon(image1));
+    fileExitMenu = makeAction(this, "fileExitMenu");
+    helpAboutMenu = makeAction(this, "helpAboutMenu");
+    fileOpenMenu = makeAction(this, "fileOpenMenu");
+    fileOpenMenu->setIcon(QIcon(image2));
+    fileSaveMenu = makeAction(this, "fileSaveMenu");
+    fileSaveMenu->setIcon(QIcon(image3));
+    fileTrainingAction = makeAction(this, "fileTrainingAction");
+    parallel_portAction = new QActionGroup(this);
+    parallel_portAction->setObjectName(QStringLiteral("parallel_portAction"));
+    parallel_portAction->setExclusive(true);
+    LPT1Action = makeAction(parallel_portAction, "LPT1Action");
+    LPT1Action->setCheckable(true);
+    LPT2Action = makeAction(parallel_portAction, "LPT2Action");
+    LPT2Action->setCheckable(true);
+
+    MenuBar = place<QMenuBar>(this, "MenuBar", 0, 0, 411, 28);
+    setMenuBar(MenuBar);
+
+    fileMenu = new QMenu(this);
+    fileMenu->addAction(fileNewMenu);
+    fileMenu->addAction(fileOpenMenu);
+    fileMenu->addAction(fileSaveMenu);
+    fileMenu->addSeparator();
+    fileMenu->addAction(fileTrainingAction);
+    fileMenu->addSeparator();
+    fileMenu->addAction(fileExitMenu);
+    MenuBar->addMenu(fileMenu)->setData(FILE_MENU_ID);
+
+    parallelPortMenu = new QMenu(this);
+    parallelPortMenu->addAction(LPT1Action);
+    parallelPortMenu->addAction(LPT2Action);
+    MenuBar->addMenu(parallelPortMenu)->setData(PARALLEL_PORT_MENU_ID);
+
+    helpMenu = new QMenu(this);
+    helpMenu->addAction(helpAboutMenu);
+    MenuBar->addMenu(helpMenu)->setData(HELP_MENU_ID);
+
+    languageChange();
+    resize(QSize(411, 413).expandedTo(minimumSizeHint()));
+
+    connect(fileNewMenu, &QAction::triggered, this, &main_form::fileNew);
+    connect(fileExitMenu, &QAction::triggered, this, &QWidget::close);
+    connect(helpAboutMenu, &QAction::triggered, this, &main_form::helpAbout);
+    connect(fileSaveMenu, &QAction::triggered, this, &main_form::fileSave);
+    connect(fileOpenMenu, &QAction::triggered, this, &main_form::fileOpen);
+    connect(send_button, &QPushButton::clicked, this, &main_form::setTimes);
+    connect(pins_button, &QPushButton::clicked, this, &main_form::setPins);
+    connect(log_check, &QCheckBox::clicked, this, &main_form::logShow);
+    connect(mode_combo, &QComboBox::activated, this, &main_form::randomShow);
+    connect(fileTrainingAction, &QAction::triggered, this, &main_form::trainingSession);
+    connect(LPT1Action, &QAction::triggered, this, &main_form::initPPort);
+    connect(LPT2Action, &QAction::triggered, this, &main_form::initPPort);
+
+    QWidget* const chain[] = {
+        patient_name_text,
+        patient_last_name_text,
+        log_check,
+        pin_0_check,
+        pin_1_check,
+        pin_2_check,
+        pin_3_check,
+        pin_4_check,
+        pin_5_check,
+        pin_6_check,
+        pin_7_check,
+        pins_duration_text,
+        pins_button,
+        trigger_time_text,
+        after_trigger_time_text,
+        char_time_text,
+        after_char_time_text,
+        loop_count_text,
+        mode_combo,
+        word_text,
+        sequence_length_text,
+        send_button,
+    };
+    for (std::size_t i = 1; i < std::size(chain); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
+
+    init();
+}
+
+main_form::~main_form() = default;
+
+bool main_form::isNumber(const char* text)
+{
+    if (!text || !*text)
+        return false;
+    for (; *text; ++text) {
+        if (*text < '0' || *text > '9')
+            return false;
+    }
+    return true;
+}
+
+void main_form::initPPort()
+{
+    port = LPT1Action->isChecked() ? LPT1_BASE : LPT2_BASE;
+    initializeParallelPort(port);
+}
+
+void main_form::error(const char* msg)
+{
+    // Plain text: a message may carry a file or patient name, which must be
+    // shown as typed, never interpreted as markup.
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("NUBTactile"), QString::fromUtf8(msg),
+                    QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void main_form::languageChange()
+{
+    setWindowTitle(tr("main_form"));
+    patient_box->setTitle(tr("Patients information"));
+    patient_name_text->setToolTip(tr("Your name"));
+    patient_last_name_text->setToolTip(tr("Your last name"));
+    patient_last_name_label->setText(tr("Last name"));
+    patient_name_label->setText(tr("Name"));
+    log_check->setText(tr("Log this session"));
+    log_check->setToolTip(tr("Set this mark on for saving your actions in a log file"));
+    pin_group->setTitle(tr("Pins"));
+    textLabel2->setText(tr("Duration"));
+    pins_duration_text->setToolTip(tr("The duration of the signal (in miliseconds)"));
+    pin_6_check->setText(tr("Pin 6"));
+    pin_6_check->setToolTip(
+        tr("If this mark is checked, pin 6 will be activated on the braille display"));
+    pin_4_check->setText(tr("Pin 4"));
+    pin_4_check->setToolTip(
+        tr("If this mark is checked, pin 4 will be activated on the braille displaysplay"));
+    pin_2_check->setText(tr("Pin 2"));
+    pin_2_check->setToolTip(
+        tr("If this mark is checked, pin 2 will be activated on the braille display"));
+    pin_0_check->setText(tr("Pin 0"));
+    pin_0_check->setToolTip(
+        tr("If this mark is checked, pin 0 will be activated on the braille display"));
+    pin_1_check->setText(tr("Pin 1"));
+    pin_1_check->setToolTip(
+        tr("If this mark is checked, pin 1 will be activated on the braille display"));
+    pin_3_check->setText(tr("Pin 3"));
+    pin_3_check->setToolTip(
+        tr("If this mark is checked, pin 3 will be activated on the braille display"));
+    pin_5_check->setText(tr("Pin 5"));
+    pin_5_check->setToolTip(
+        tr("If this mark is checked, pin 5 will be activated on the braille display"));
+    pin_7_check->setText(tr("Pin 7"));
+    pin_7_check->setToolTip(
+        tr("If this mark is checked, pin 7 will be activated on the braille display"));
+    pins_button->setText(tr("Single shot"));
+    pins_button->setToolTip(tr("Send the singal acording to the information above"));
+    time_group_box->setTitle(tr("Times"));
+    trigger_time_text->setText(QString());
+    trigger_time_text->setToolTip(
+        tr("Trigger time. Sets the duration of the trigger signal (in miliseconds)"));
+    after_trigger_time_text->setText(QString());
+    after_trigger_time_text->setToolTip(
+        tr("Sets the duration of the period between the end of the trigger signal and the start "
+           "of the first character signal (in miliseconds)"));
+    char_time_text->setText(QString());
+    char_time_text->setToolTip(tr("Duration of each char of the word (in miliseconds)"));
+    after_char_time_text->setText(QString());
+    after_char_time_text->setToolTip(
+        tr("Interval period between the end of the signal of one character and the start of the "
+           "next one (in miliseconds)"));
+    textLabel1->setText(tr("Trigger"));
+    textLabel1_3->setText(tr("Char duration"));
+    loop_count_label->setText(tr("Loop"));
+    textLabel1_4->setText(tr("Interval"));
+    textLabel1_2->setText(tr("After trigger"));
+    send_button->setText(tr("Send"));
+    send_button->setToolTip(tr("Send the signals acording to the information given above"));
+    loop_count_text->setText(QString());
+    loop_count_text->setToolTip(tr("Number of repetitions of the word"));
+    sequence_box->setTitle(tr("Sequence"));
+    length_label->setText(tr("Length"));
+    word_text->setText(QString());
+    word_text->setToolTip(tr("Word to codify into braille"));
+    word_label->setText(tr("Text"));
+    mode_combo->clear();
+    mode_combo->addItem(tr("Select a mode"));
+    mode_combo->addItem(tr("Text"));
+    mode_combo->addItem(tr("Random valid"));
+    mode_combo->addItem(tr("Random non-valid"));
+    mode_combo->addItem(tr("Random mixed"));
+    mode_combo->setToolTip(tr("Data mode to be sent to the braille cell"));
+    sequence_length_text->setToolTip(tr("Number of random braille characters to send"));
+
+    setActionTexts(fileNewMenu, tr("New"), tr("&New"));
+    fileNewMenu->setShortcut(QKeySequence(tr("Ctrl+N")));
+    setActionTexts(fileExitMenu, tr("Exit"), tr("E&xit"));
+    fileExitMenu->setShortcut(QKeySequence(tr("Ctrl+Q")));
+    setActionTexts(helpAboutMenu, tr("About"), tr("&About"));
+    helpAboutMenu->setToolTip(tr("About"));
+    helpAboutMenu->setShortcut(QKeySequence(tr("F9")));
+    setActionTexts(fileOpenMenu, tr("Open"), tr("&Open"));
+    fileOpenMenu->setToolTip(tr("Open"));
+    fileOpenMenu->setShortcut(QKeySequence(tr("Ctrl+O")));
+    setActionTexts(fileSaveMenu, tr("Save"), tr("&Save"));
+    fileSaveMenu->setToolTip(tr("Save"));
+    fileSaveMenu->setShortcut(QKeySequence(tr("Ctrl+S")));
+    setActionTexts(fileTrainingAction, tr("Training session"), tr("Training session"));
+    fileTrainingAction->setToolTip(tr("Training session"));
+    fileTrainingAction->setShortcut(QKeySequence(tr("Ctrl+T")));
+    setActionTexts(LPT1Action, tr("LPT1"), tr("LPT1"));
+    LPT1Action->setToolTip(tr("LPT1"));
+    LPT1Action->setShortcut(QKeySequence(tr("F1")));
+    setActionTexts(LPT2Action, tr("LPT2"), tr("LPT2"));
+    LPT2Action->setToolTip(tr("LPT2"));
+    LPT2Action->setShortcut(QKeySequence(tr("F2")));
+
+    const std::pair<int, QString> items[] = {
+        {FILE_MENU_ID, tr("&File")},
+        {PARALLEL_PORT_MENU_ID, tr("&Parallel Port")},
+        {HELP_MENU_ID, tr("&Help")},
+    };
+    const QList<QAction*> entries = MenuBar->actions();
+    for (const auto& [id, text] : items) {
+        for (QAction* entry : entries) {
+            if (entry->data() == QVariant(id))
+                entry->setText(text);
+        }
+    }
+}
+
+void main_form::init()
+{
+    setWindowTitle(QStringLiteral("NUBTactile"));
+    (portFileSelectsLpt2() ? LPT2Action : LPT1Action)->setChecked(true);
+    initPPort();
+}
+
+bool main_form::close(bool)
+{
+    return QWidget::close();
+}
+
+void main_form::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    // The window system, the Exit action and the application's quit can each
+    // ask again while the first request is still being handled.
+    if (closing)
+        return;
+    closing = true;
+
+    QFile file{QString::fromLatin1(PORT_FILE)};
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        file.write(LPT1Action->isChecked() ? "LPT1\n" : "LPT2\n");
+        file.close();
+    }
+    resetParallelPort(port);
+
+    deleteLater();
+    QCoreApplication::exit(0);
+}
+
+void main_form::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::LanguageChange)
+        return;
+    // Setting the texts anew also clears the time fields, refills the mode list
+    // and puts back the start-up caption; a translator installed while the
+    // operator works must not cost what was typed or chosen.
+    const QList<QLineEdit*> fields = findChildren<QLineEdit*>();
+    QStringList typed;
+    for (const QLineEdit* field : fields)
+        typed << field->text();
+    const int mode = mode_combo->currentIndex();
+    const QString caption = windowTitle();
+
+    languageChange();
+
+    for (int i = 0; i < fields.size(); ++i)
+        fields[i]->setText(typed[i]);
+    mode_combo->setCurrentIndex(mode);
+    setWindowTitle(caption);
+}
