@@ -125,6 +125,8 @@ void tst_about::widgetTree()
     } else {
         QCOMPARE(label->text(), text);
         QVERIFY(label->pixmap().isNull());
+        // Shown whole, however wide the font.
+        QVERIFY(label->fontMetrics().horizontalAdvance(text) <= label->contentsRect().width());
     }
 }
 

@@ -3,6 +3,8 @@
 #include "image_collection.h"
 
 #include <QEvent>
+#include <QFont>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -36,6 +38,29 @@ QLabel* logo(QWidget* parent, const char* name, int x, int y, int w, int h, cons
     image->setPixmap(pixmapFromMimeSource(QString::fromLatin1(picture)));
     image->setScaledContents(true);
     return image;
+}
+
+// The labels have fixed rectangles; with a wide system font a credit would
+// lose its end (the licence's version, a name). Shrink the label's font until
+// the whole text fits instead.
+void fitToWidth(QLabel* label)
+{
+    const QFont inherited = label->parentWidget()->font();
+    QFont font = inherited;
+    const int available = label->contentsRect().width();
+    const bool points = font.pointSizeF() > 0;
+    for (;;) {
+        const qreal size = points ? font.pointSizeF() : qreal(font.pixelSize());
+        if (QFontMetrics(font).horizontalAdvance(label->text()) <= available ||
+            size <= (points ? 5.0 : 7.0))
+            break;
+        if (points)
+            font.setPointSizeF(size - 0.25);
+        else
+            font.setPixelSize(int(size) - 1);
+    }
+    // A label that fits keeps following its parent's font.
+    label->setFont(font == inherited ? QFont() : font);
 }
 
 } // namespace
@@ -106,6 +131,11 @@ void about_form::languageChange()
     lib_web_label_2->setText(tr("zlib: https://zlib.net"));
     close_button->setText(tr("Close"));
     close_button->setToolTip(tr("Close this window"));
+
+    for (QLabel* text : {textLabel3, textLabel3_3, textLabel3_2, textLabel3_3_2_2_2,
+                         textLabel3_3_2_3, textLabel3_3_2_3_2, textLabel3_3_2_3_2_2, licence_label,
+                         licence_file_label, lib_label, lib_web_label, lib_web_label_2})
+        fitToWidth(text);
 }
 
 void about_form::changeEvent(QEvent* event)
