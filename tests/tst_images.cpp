@@ -81,7 +81,6 @@ private slots:
     void alphaRecord();
     void roundTrip_data();
     void roundTrip();
-    void rawLayout();
     void registryLookupOrder();
 };
 
@@ -276,20 +275,6 @@ void tst_images::roundTrip()
     const QImage decoded = findEmbeddedImage(table.records, QStringLiteral("picture"));
     QCOMPARE(decoded.format(), QImage::Format_RGB32);
     QCOMPARE(decoded, opaque(picture));
-}
-
-void tst_images::rawLayout()
-{
-    QImage picture(2, 1, QImage::Format_ARGB32);
-    picture.setPixel(0, 0, qRgba(0x11, 0x22, 0x33, 0x44));
-    picture.setPixel(1, 0, qRgba(0xAA, 0xBB, 0xCC, 0xFF));
-    const QByteArray raw = rawPixels(picture);
-    // Little-endian 0xAARRGGBB, alpha forced opaque.
-    QCOMPARE(raw.size(), 8);
-    QCOMPARE(quint8(raw[3]), quint8(0xFF));
-    QCOMPARE(raw.mid(4), QByteArray("\xCC\xBB\xAA\xFF", 4));
-    // qCompress's own format: big-endian uncompressed length first.
-    QCOMPARE(compressedPixels(picture).left(4), QByteArray("\x00\x00\x00\x08", 4));
 }
 
 void tst_images::registryLookupOrder()

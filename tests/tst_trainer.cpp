@@ -194,26 +194,18 @@ void tst_trainer::widgetTree_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("toolTip");
 
-    QTest::newRow("groupBox5") << "groupBox5"
-                               << "QGroupBox"
-                               << "trainer_form" << QRect(20, 10, 200, 110) << "Type your text here"
-                               << "";
-    QTest::newRow("char_duration_label") << "char_duration_label"
-                                         << "QLabel"
-                                         << "groupBox5" << QRect(20, 70, 90, 21) << "Char duration"
-                                         << "";
-    QTest::newRow("trainer_text") << "trainer_text"
-                                  << "QLineEdit"
-                                  << "groupBox5" << QRect(20, 30, 160, 26) << ""
-                                  << "Text to be sent to the braille cell";
-    QTest::newRow("char_text") << "char_text"
-                               << "QLineEdit"
-                               << "groupBox5" << QRect(120, 70, 60, 20) << ""
-                               << "Duration of each char of the word (in miliseconds)";
-    QTest::newRow("cancel_button") << "cancel_button"
-                                   << "QPushButton"
-                                   << "trainer_form" << QRect(80, 130, 81, 31) << "Close"
-                                   << "Close this window";
+    // clang-format off
+    QTest::newRow("groupBox5") << "groupBox5" << "QGroupBox" << "trainer_form"
+        << QRect(20, 10, 200, 110) << "Type your text here" << "";
+    QTest::newRow("char_duration_label") << "char_duration_label" << "QLabel" << "groupBox5"
+        << QRect(20, 70, 90, 21) << "Char duration" << "";
+    QTest::newRow("trainer_text") << "trainer_text" << "QLineEdit" << "groupBox5"
+        << QRect(20, 30, 160, 26) << "" << "Text to be sent to the braille cell";
+    QTest::newRow("char_text") << "char_text" << "QLineEdit" << "groupBox5"
+        << QRect(120, 70, 60, 20) << "" << "Duration of each char of the word (in miliseconds)";
+    QTest::newRow("cancel_button") << "cancel_button" << "QPushButton" << "trainer_form"
+        << QRect(80, 130, 81, 31) << "Close" << "Close this window";
+    // clang-format on
 }
 
 void tst_trainer::widgetTree()
