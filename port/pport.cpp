@@ -11,24 +11,39 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <sched.h>
 #include <string>
 
 // How the transmission keeps its timing while the progress dialog stays alive.
 //
-// Every hold, pause and interval is a deadline taken from the clock right
-// after the port write it follows, so a late wake-up never shifts later edges
-// and nothing drifts over a long sequence.
+// Every hold, pause and interval is a deadline taken from the clock just
+// before the port access that makes the edge it follows, so a late wake-up
+// never shifts later edges and nothing drifts over a long sequence. Taking the
+// time before the access, not after it, makes both ends of a hold alike: each
+// edge lands one port access (a register read and a write, about a
+// microsecond on real ports, less on a warm cache) after its reference time,
+// so the access time cancels out of every hold and gap.
 //
 // Between raising a cell and lowering it nothing runs but the port accesses.
-// The progress update (which lets the toolkit process events, and so notices a
-// press of Abort) happens inside the interval that follows the cell instead of
-// after it: the loop sleeps to EVENT_SLOT_NS before the interval's deadline,
-// updates the progress and lets events run there, then waits for the deadline
-// itself and only then looks at Abort. Seen from outside the order is still
-// "cell, interval, progress, Abort check", but the time spent on events is
-// hidden in the interval; only processing that overruns the slot lengthens
-// that one gap, and it can never lengthen a cell. With an interval shorter
-// than the slot the update simply follows the lowering edge.
+// Events run only inside the interval that follows a cell, never in a cell:
+// right after the lowering edge the progress is updated (a repaint can take a
+// millisecond or more, and the whole interval is there to absorb it), which
+// sees a press of Abort made during the cell; then, EVENT_SLOT_NS before the
+// interval's deadline, pending events run once more, which sees a press made
+// during the interval; the Abort check comes after the deadline itself. Seen
+// from outside the order is still "cell, interval, progress, Abort check":
+// Abort pressed during a cell or its interval stops the transmission when that
+// interval ends. Only processing that overruns the interval lengthens that
+// one gap; it can never lengthen a cell.
+//
+// A precise wait is only as good as the scheduler lets it be: on a busy
+// machine a thread that wakes 1 ms before its deadline can wait milliseconds
+// for a processor, and a spinning thread can be preempted for a whole time
+// slice. So each transmission runs under the real-time FIFO policy at its
+// lowest priority when the system allows it (root, CAP_SYS_NICE or an
+// RLIMIT_RTPRIO above 0), and falls back silently to the normal policy when
+// it does not. The thread sleeps for all but about a millisecond of every
+// wait, so it takes little from other programs.
 
 namespace
 {
@@ -38,7 +53,7 @@ constexpr int DATA_AND_CONTROL_PINS = 0xF00FF;
 constexpr int ALL_DATA_LINES = 0xFF;
 // The TRIGGER cell: all six dots.
 constexpr int TRIGGER_BYTE = 63;
-// Room left before an interval's deadline for the progress update and events.
+// Room left before an interval's deadline for a last run of pending events.
 constexpr std::int64_t EVENT_SLOT_NS = 2'000'000;
 
 std::int64_t msToNs(std::uint32_t ms)
@@ -58,12 +73,43 @@ int dataByte(std::uint16_t code, std::int32_t mode)
 // edge. Only port accesses and the clock run while the lines are up.
 std::int64_t pulse(Clock& clock, int byte, std::uint32_t ms)
 {
-    set_pin(byte);
     const std::int64_t raised = clock.now();
+    set_pin(byte);
     clock.waitUntil(raised + msToNs(ms));
+    const std::int64_t lowered = clock.now();
     clear_pin(byte);
-    return clock.now();
+    return lowered;
 }
+
+// Real-time scheduling of the calling thread while it exists, when permitted.
+// A thread that already runs under a real-time policy (a nested transmission,
+// or a user's own set-up) is left as it is.
+class RealTimeSection
+{
+public:
+    RealTimeSection()
+    {
+        previousPolicy = sched_getscheduler(0);
+        if (previousPolicy == SCHED_FIFO || previousPolicy == SCHED_RR || previousPolicy < 0 ||
+            sched_getparam(0, &previous) != 0)
+            return;
+        sched_param fifo{};
+        fifo.sched_priority = sched_get_priority_min(SCHED_FIFO);
+        raised = sched_setscheduler(0, SCHED_FIFO, &fifo) == 0;
+    }
+    ~RealTimeSection()
+    {
+        if (raised)
+            sched_setscheduler(0, previousPolicy, &previous);
+    }
+    RealTimeSection(const RealTimeSection&) = delete;
+    RealTimeSection& operator=(const RealTimeSection&) = delete;
+
+private:
+    int previousPolicy = -1;
+    sched_param previous{};
+    bool raised = false;
+};
 
 // The modal progress dialog of one transmission, counting `total` steps.
 class Progress
@@ -133,19 +179,26 @@ int sendSequence(const Braille_Data& record)
         clock.waitUntil(edge + msToNs(record.afterTriggerTime));
 
     const std::int64_t interval = msToNs(record.intervalTime);
+    int byte = length != 0 ? dataByte(record.word[0], record.mode) : 0;
     for (std::uint32_t pass = 0; pass < record.loops; ++pass) {
         for (std::uint32_t i = 0; i < length; ++i) {
-            const int byte = dataByte(record.word[i], record.mode);
             // Without a hold the interval runs from here, with no edge.
             edge = record.charTime != 0 ? pulse(clock, byte, record.charTime) : clock.now();
             const std::int64_t end = edge + interval;
-            if (end - EVENT_SLOT_NS > edge)
-                clock.waitUntil(end - EVENT_SLOT_NS);
             progress.step(++done);
             if (i + 1 == length)
                 QApplication::processEvents();
+            if (end - EVENT_SLOT_NS > edge) {
+                clock.waitUntil(end - EVENT_SLOT_NS);
+                QApplication::processEvents();
+            }
+            // No event runs from here to the deadline, so Abort can be read
+            // now; the next cell is made ready too, so that nothing but the
+            // port access separates the deadline from the next edge.
+            const bool aborted = progress.aborted();
+            byte = dataByte(record.word[i + 1 == length ? 0 : i + 1], record.mode);
             clock.waitUntil(end);
-            if (progress.aborted())
+            if (aborted)
                 return 0;
         }
     }
@@ -153,7 +206,7 @@ int sendSequence(const Braille_Data& record)
 }
 
 // strtol in base 10 with a 32-bit long, then negatives as 0: digits after an
-// optional sign, up to the first other character, saturating at LONG_MAX.
+// optional sign, up to the first other character, saturating at 2147483647.
 std::uint32_t readTime(const std::string& token)
 {
     std::size_t i = 0;
@@ -216,6 +269,7 @@ int sendToParallelPort(Braille_Data& record, QApplication*& /*app*/, int /*port*
 {
     // Events run through the application object's static entry point, the
     // same one the caller's `app` would reach.
+    const RealTimeSection realTime;
     return record.mode == MODE_SINGLE_SHOT ? sendSingleShot(record) : sendSequence(record);
 }
 

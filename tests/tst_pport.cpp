@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <sched.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/prctl.h>
@@ -135,6 +136,23 @@ private slots:
         QCOMPARE(portsim::hardware(LPT2_BASE), 0);
     }
 
+    void realTimeOnlyWhileSending()
+    {
+        sched_param fifo{};
+        fifo.sched_priority = sched_get_priority_min(SCHED_FIFO);
+        const sched_param normal{};
+        const bool permitted = sched_setscheduler(0, SCHED_FIFO, &fifo) == 0;
+        QCOMPARE(sched_setscheduler(0, SCHED_OTHER, &normal), 0);
+
+        int during = -1;
+        vc->at(5 * MS, [&during] { during = sched_getscheduler(0); });
+        Braille_Data r;
+        makeRecord(r, MODE_TEXT, "a", 1, 0, 0, 10, 10);
+        QCOMPARE(sendToParallelPort(r, app, LPT1_BASE), 1);
+        QCOMPARE(during, permitted ? SCHED_FIFO : SCHED_OTHER);
+        QCOMPARE(sched_getscheduler(0), SCHED_OTHER);
+    }
+
     void refusedPortEndsProcess()
     {
         QProcess child;
@@ -233,6 +251,9 @@ private slots:
         QTest::newRow("during the second interval")
             << QByteArray("abcde") << 1u << 0u << qint64(350) << "0:1 100:0 200:3 300:0"
             << qint64(400);
+        QTest::newRow("in the last 2 ms of an interval: seen after the next cell")
+            << QByteArray("abcde") << 1u << 0u << qint64(399) << "0:1 100:0 200:3 300:0 400:9 500:0"
+            << qint64(600);
         QTest::newRow("during the trigger: seen after the first cell")
             << QByteArray("abcde") << 1u << 50u << qint64(20) << "0:63 50:0 50:1 150:0"
             << qint64(250);
@@ -277,7 +298,7 @@ private slots:
             << 1 << QByteArray("ab") << 2u << 200u << QList<qint64>{50, 1200, 1700, 2149}
             << QStringList{"1/5", "3/5", "4/5", "hidden"};
         QTest::newRow("hold 0 still advances")
-            << 2 << QByteArray("\x01\x02") << 1u << 0u << QList<qint64>{160, 449, 749}
+            << 2 << QByteArray("\x01\x02") << 1u << 0u << QList<qint64>{140, 160, 460}
             << QStringList{"1/3", "2/3", "hidden"};
         QTest::newRow("huge total counts in larger units")
             << 1 << QByteArray("ab") << 4294967295u << 10u << QList<qint64>{50, 800}
