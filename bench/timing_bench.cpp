@@ -1,0 +1,169 @@
+// How exactly a transmission keeps its times with the real clock.
+//
+// Plays one text-mode record (trigger, pause, 250 cells) on the simulated port,
+// takes every hold and every gap from the recorded writes and compares it
+// with the time asked for. Then plays the same record the plain way (each wait
+// a usleep of time * 1000 us, progress and events after each interval, normal
+// scheduling) and measures it the same way. Prints the error percentiles of both and, last,
+// how many times larger the plain way's median error is.
+
+#include "nubtactile.h"
+#include "pins.h"
+#include "portio_sim.h"
+#include "pport.h"
+
+#include <QApplication>
+#include <QProgressDialog>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sched.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+constexpr std::uint32_t TRIGGER_MS = 20;
+constexpr std::uint32_t PAUSE_MS = 10;
+constexpr std::uint32_t HOLD_MS = 5;
+constexpr std::uint32_t INTERVAL_MS = 5;
+constexpr int REPEATS = 25; // of a ten-letter word: 250 cells
+
+struct Stats {
+    std::size_t count = 0;
+    double p50 = 0, p99 = 0, max = 0; // microseconds
+};
+
+// Nearest-rank percentile of sorted values.
+double percentile(const std::vector<double>& sorted, double p)
+{
+    const auto rank = std::size_t(std::ceil(p * double(sorted.size())));
+    return sorted[std::max<std::size_t>(rank, 1) - 1];
+}
+
+// Every data-register write from `first` on alternates raise and lower; the
+// n-th phase (hold or gap) must last expected[n] ms.
+Stats measure(std::size_t first, const std::vector<std::uint32_t>& expected)
+{
+    std::vector<std::int64_t> edges;
+    const auto& writes = portsim::writes();
+    for (std::size_t i = first; i < writes.size(); ++i) {
+        if (writes[i].address == unsigned(LPT1_BASE))
+            edges.push_back(writes[i].time);
+    }
+    std::vector<double> errors;
+    for (std::size_t n = 0; n + 1 < edges.size() && n < expected.size(); ++n) {
+        const std::int64_t lasted = edges[n + 1] - edges[n];
+        errors.push_back(std::abs(double(lasted - std::int64_t(expected[n]) * 1'000'000)) / 1e3);
+    }
+    std::sort(errors.begin(), errors.end());
+    Stats s;
+    s.count = errors.size();
+    if (!errors.empty()) {
+        s.p50 = percentile(errors, 0.50);
+        s.p99 = percentile(errors, 0.99);
+        s.max = errors.back();
+    }
+    return s;
+}
+
+// The way a transmission is written without deadlines: sleep for each time,
+// and update the progress (letting events run) after each interval.
+void playWithUsleep(const Braille_Data& r)
+{
+    const std::uint64_t total = std::uint64_t(r.loops) * r.length + 1;
+    QProgressDialog dialog(QStringLiteral("Sending..."), QStringLiteral("Abort"), 0, int(total));
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setMinimumDuration(0);
+    int progress = 1;
+    dialog.setValue(progress);
+    QApplication::processEvents();
+    set_pin(63);
+    usleep(r.triggerTime * 1000);
+    clear_pin(63);
+    usleep(r.afterTriggerTime * 1000);
+    for (std::uint32_t pass = 0; pass < r.loops; ++pass) {
+        for (std::uint32_t i = 0; i < r.length; ++i) {
+            const int byte = braille2int(ASCII[r.word[i]]);
+            set_pin(byte);
+            usleep(r.charTime * 1000);
+            clear_pin(byte);
+            usleep(r.intervalTime * 1000);
+            dialog.setValue(++progress);
+            if (dialog.wasCanceled())
+                return;
+        }
+        QApplication::processEvents();
+    }
+}
+
+// Whether the transmission may raise itself to the real-time policy; the
+// baseline always runs under the normal one.
+bool realTimePermitted()
+{
+    sched_param fifo{};
+    fifo.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    if (sched_setscheduler(0, SCHED_FIFO, &fifo) != 0)
+        return false;
+    const sched_param normal{};
+    sched_setscheduler(0, SCHED_OTHER, &normal);
+    return true;
+}
+
+void print(const char* name, const Stats& s)
+{
+    std::printf("%-22s %4zu phases  error p50 %9.2f us  p99 %9.2f us  max %9.2f us\n", name,
+                s.count, s.p50, s.p99, s.max);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication* appPointer = &app;
+    initializeParallelPort(LPT1_BASE);
+
+    std::string text;
+    for (int i = 0; i < REPEATS; ++i)
+        text += "nubtactile"; // every letter has a cell: every cell makes two edges
+    Braille_Data record;
+    record.mode = MODE_TEXT;
+    record.loops = 1;
+    record.triggerTime = TRIGGER_MS;
+    record.afterTriggerTime = PAUSE_MS;
+    record.charTime = HOLD_MS;
+    record.intervalTime = INTERVAL_MS;
+    if (setWord(record, text.c_str()) != 1)
+        return 1;
+
+    // Trigger, pause, then hold and interval for each cell; the last interval
+    // ends with no edge, so it cannot be measured.
+    std::vector<std::uint32_t> expected{TRIGGER_MS, PAUSE_MS};
+    for (std::uint32_t i = 0; i < record.length; ++i) {
+        expected.push_back(HOLD_MS);
+        expected.push_back(INTERVAL_MS);
+    }
+    expected.pop_back();
+
+    std::printf("%u cells: trigger %u ms, pause %u ms, hold %u ms, interval %u ms\n", record.length,
+                TRIGGER_MS, PAUSE_MS, HOLD_MS, INTERVAL_MS);
+    std::printf("real-time scheduling for the deadline waits: %s\n",
+                realTimePermitted() ? "yes" : "not permitted");
+    std::size_t first = portsim::writes().size();
+    sendToParallelPort(record, appPointer, LPT1_BASE);
+    const Stats ours = measure(first, expected);
+    print("deadline waits:", ours);
+
+    first = portsim::writes().size();
+    playWithUsleep(record);
+    const Stats baseline = measure(first, expected);
+    print("usleep baseline:", baseline);
+
+    std::printf("baseline p50 error / ours: %.0f\n",
+                ours.p50 > 0 ? baseline.p50 / ours.p50 : INFINITY);
+    return 0;
+}
