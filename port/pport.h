@@ -28,6 +28,8 @@ void initializeParallelPort(int base);
 // Every hold and gap is measured from the edge it follows on currentClock(),
 // in full for any 32-bit time (no wrap-around of long waits);
 // nothing but the port access happens between raising a cell and lowering it.
+// The calling thread runs under real-time scheduling for the call when the
+// system permits it, and goes back to its own policy afterwards.
 // `app` is used only to let pending events run; `port` is not used. The record
 // is not changed.
 int sendToParallelPort(Braille_Data& record, QApplication*& app, int port);
