@@ -41,6 +41,12 @@ std::uint16_t codeOf(QChar c)
     return code < 0 ? 0 : std::uint16_t(code);
 }
 
+QString noMemoryMessage()
+{
+    return QStringLiteral(
+        "Not enough memory. Please stop the programs you are using and try again");
+}
+
 } // namespace
 
 trainer_form::trainer_form(QWidget* parent, const char* name, bool modal, Qt::WindowFlags fl)
@@ -130,9 +136,7 @@ void trainer_form::handleChange(const QString& string)
 
     std::unique_ptr<Braille_Data> record(new (std::nothrow) Braille_Data);
     if (!record) {
-        critical(QStringLiteral("NUBTactile"),
-                 QStringLiteral("Not enough memory. Please stop the programs you are using and "
-                                "try again"));
+        critical(QStringLiteral("NUBTactile"), noMemoryMessage());
         lastText = string;
         return;
     }
@@ -150,9 +154,7 @@ void trainer_form::handleChange(const QString& string)
             continue;
         record->word.reset(new (std::nothrow) std::uint16_t[1]);
         if (!record->word) {
-            critical(QStringLiteral("NUBTactile"),
-                     QStringLiteral("Not enough memory. Please stop the programs you are using "
-                                    "and try again"));
+            critical(QStringLiteral("NUBTactile"), noMemoryMessage());
             break;
         }
         record->word[0] = codeOf(string.at(i));
