@@ -31,8 +31,6 @@ void setDirectCalls(const DirectCalls* calls)
 
 } // namespace portio_linux
 
-using portio_linux::Way;
-
 int portio_claim(unsigned base)
 {
     using namespace portio_linux;
