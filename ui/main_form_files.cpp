@@ -206,8 +206,11 @@ void main_form::fileSave()
     const QByteArray content = (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
 
     // Written beside the old file and renamed over it only when complete, so
-    // a failure never leaves half a configuration behind.
+    // a failure never leaves half a configuration behind. Unbuffered, because
+    // a buffered short write (file size limit, full disk) is lost on the way
+    // to commit(), which then reports success for a truncated file.
     QSaveFile file(name);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+        file.write(content) != content.size() || !file.commit())
         error(SAVE_PROBLEM);
 }
