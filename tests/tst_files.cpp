@@ -231,9 +231,8 @@ private slots:
             << QByteArray("#!NUBTactile_TEXT_FILE!#\nhola 500 1000\nsi 20")
             << "0:19 500:0 1500:21 2000:0 3000:7 3500:0 4500:1 5000:0 6000:14 6020:0 6020:10 "
                "6040:0"
-            << "";
-        QTest::newRow("empty body") << QByteArray("#!NUBTactile_TEXT_FILE!#\n") << ""
-                                    << "";
+            << QString();
+        QTest::newRow("empty body") << QByteArray("#!NUBTactile_TEXT_FILE!#\n") << "" << QString();
         QTest::newRow("carriage return after the magic line")
             << QByteArray("#!NUBTactile_TEXT_FILE!#\r\nhola 5 5\r\n") << "" << FORMAT_MSG;
     }

@@ -75,115 +75,50 @@ private slots:
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
-    void isNumber_data()
-    {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<bool>("number");
-        QTest::newRow("zero") << QByteArray("0") << true;
-        QTest::newRow("leading zeros") << QByteArray("007") << true;
-        QTest::newRow("empty") << QByteArray("") << false;
-        QTest::newRow("plus") << QByteArray("+1") << false;
-        QTest::newRow("minus") << QByteArray("-1") << false;
-        QTest::newRow("leading blank") << QByteArray(" 1") << false;
-        QTest::newRow("trailing blank") << QByteArray("1 ") << false;
-        QTest::newRow("decimal point") << QByteArray("1.5") << false;
-        QTest::newRow("letter") << QByteArray("12a") << false;
-    }
-    void isNumber()
-    {
-        QFETCH(QByteArray, text);
-        QFETCH(bool, number);
-        QCOMPARE(main_form::isNumber(text.constData()), number);
-        QVERIFY(!main_form::isNumber(nullptr));
-    }
-
-    // Each row changes one thing in a form that would pass (text mode, logging
-    // on with names) and expects the message of the first failing rule, with
-    // nothing allocated, sent or logged; rows without a message send.
+    // Each row is a form, "log|name|last name|trigger|pause|hold|interval|mode|
+    // loop|length" (word "a"), and the message of the first failing rule, or
+    // none when the form sends. A refused form allocates, sends and logs nothing.
     void checkValues_data()
     {
-        QTest::addColumn<bool>("log");
-        QTest::addColumn<QStringList>("names");
-        QTest::addColumn<QStringList>("times");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QString>("loop");
-        QTest::addColumn<QString>("length");
+        QTest::addColumn<QString>("fields");
         QTest::addColumn<QString>("message");
-        const QStringList names{"A", "B"};
-        const QStringList times{"1", "0", "1", "0"};
-        QTest::newRow("valid text") << true << names << times << 1 << "2"
-                                    << ""
-                                    << "";
-        QTest::newRow("both names empty") << true << QStringList{"", ""} << times << 1 << "1"
-                                          << "" << NAME_MSG;
-        QTest::newRow("last name empty") << true << QStringList{"A", ""} << times << 1 << "1"
-                                         << "" << LAST_MSG;
-        QTest::newRow("names before times")
-            << true << QStringList{"", "B"} << QStringList{"x", "0", "1", "0"} << 0 << "1"
-            << "" << NAME_MSG;
-        QTest::newRow("no log, no names") << false << QStringList{"", ""} << times << 1 << "1"
-                                          << ""
-                                          << "";
-        QTest::newRow("blank names") << true << QStringList{" ", " "} << times << 1 << "1"
-                                     << ""
-                                     << "";
-        QTest::newRow("bad trigger") << true << names << QStringList{"x", "0", "1", "0"} << 1 << "1"
-                                     << "" << TIMES_MSG;
-        QTest::newRow("bad pause") << true << names << QStringList{"1", "-1", "1", "0"} << 1 << "1"
-                                   << "" << TIMES_MSG;
-        QTest::newRow("bad hold") << true << names << QStringList{"1", "0", "1.5", "0"} << 1 << "1"
-                                  << "" << TIMES_MSG;
-        QTest::newRow("empty interval")
-            << true << names << QStringList{"1", "0", "1", ""} << 1 << "1"
-            << "" << TIMES_MSG;
-        QTest::newRow("fullwidth digit")
-            << true << names << QStringList{QString::fromUtf8("１"), "0", "1", "0"} << 1 << "1"
-            << "" << TIMES_MSG;
-        QTest::newRow("NUL inside a number")
-            << true << names << QStringList{QStringLiteral("1") + QChar(0) + "x", "0", "1", "0"}
-            << 1 << "1"
-            << "" << TIMES_MSG;
-        QTest::newRow("bad time and no mode")
-            << true << names << QStringList{"1", "0", "1", " 0"} << 0 << "1"
-            << "" << TIMES_MSG;
-        QTest::newRow("no mode") << true << names << times << 0 << "1"
-                                 << "1" << MODE_MSG;
-        QTest::newRow("bad loop") << true << names << times << 1 << "+3"
-                                  << "1" << LOOP_MSG;
-        QTest::newRow("text ignores length") << true << names << times << 1 << "1"
-                                             << "x"
-                                             << "";
-        QTest::newRow("bad length") << true << names << times << 2 << "1"
-                                    << " 5" << LENGTH_MSG;
-        QTest::newRow("empty length") << true << names << times << 3 << "1"
-                                      << "" << LENGTH_MSG;
-        QTest::newRow("random ignores loop") << true << names << times << 4 << "x"
-                                             << "2"
-                                             << "";
-        QTest::newRow("random length 0") << true << names << times << 2 << ""
-                                         << "0"
-                                         << "";
+        QTest::newRow("valid text") << "1|A|B|007|0|1|0|1|2|" << QString();
+        QTest::newRow("both names empty") << "1|||1|0|1|0|1|1|" << NAME_MSG;
+        QTest::newRow("last name empty") << "1|A||1|0|1|0|1|1|" << LAST_MSG;
+        QTest::newRow("names before times") << "1||B|x|0|1|0|0|1|" << NAME_MSG;
+        QTest::newRow("no log, no names") << "0|||1|0|1|0|1|1|" << QString();
+        QTest::newRow("blank names") << "1| | |1|0|1|0|1|1|" << QString();
+        QTest::newRow("bad trigger") << "1|A|B|x|0|1|0|1|1|" << TIMES_MSG;
+        QTest::newRow("bad pause") << "1|A|B|1|-1|1|0|1|1|" << TIMES_MSG;
+        QTest::newRow("bad hold") << "1|A|B|1|0|1.5|0|1|1|" << TIMES_MSG;
+        QTest::newRow("empty interval") << "1|A|B|1|0|1||1|1|" << TIMES_MSG;
+        QTest::newRow("fullwidth digit") << QString::fromUtf8("1|A|B|１|0|1|0|1|1|") << TIMES_MSG;
+        QTest::newRow("NUL in a number")
+            << QStringLiteral("1|A|B|1%1x|0|1|0|1|1|").arg(QChar(0)) << TIMES_MSG;
+        QTest::newRow("bad time and no mode") << "1|A|B|1|0|1| 0|0|1|" << TIMES_MSG;
+        QTest::newRow("no mode") << "1|A|B|1|0|1|0|0|1|1" << MODE_MSG;
+        QTest::newRow("bad loop") << "1|A|B|1|0|1|0|1|+3|1" << LOOP_MSG;
+        QTest::newRow("text ignores length") << "1|A|B|1|0|1|0|1|1|x" << QString();
+        QTest::newRow("bad length") << "1|A|B|1|0|1|0|2|1| 5" << LENGTH_MSG;
+        QTest::newRow("empty length") << "1|A|B|1|0|1|0|3|1|" << LENGTH_MSG;
+        QTest::newRow("random ignores loop") << "1|A|B|1|0|1|0|4|x|2" << QString();
+        QTest::newRow("random length 0") << "1|A|B|1|0|1|0|2||0" << QString();
     }
     void checkValues()
     {
-        QFETCH(bool, log);
-        QFETCH(QStringList, names);
-        QFETCH(QStringList, times);
-        QFETCH(int, mode);
-        QFETCH(QString, loop);
-        QFETCH(QString, length);
+        QFETCH(QString, fields);
         QFETCH(QString, message);
-        form->log_check->setChecked(log);
-        form->patient_name_text->setText(names[0]);
-        form->patient_last_name_text->setText(names[1]);
-        form->trigger_time_text->setText(times[0]);
-        form->after_trigger_time_text->setText(times[1]);
-        form->char_time_text->setText(times[2]);
-        form->after_char_time_text->setText(times[3]);
-        form->mode_combo->setCurrentIndex(mode);
-        form->loop_count_text->setText(loop);
+        const QStringList f = fields.split(QLatin1Char('|'));
+        form->log_check->setChecked(f[0] == QLatin1String("1"));
+        QLineEdit* const texts[] = {form->patient_name_text, form->patient_last_name_text,
+                                    form->trigger_time_text, form->after_trigger_time_text,
+                                    form->char_time_text,    form->after_char_time_text};
+        for (int i = 0; i < 6; ++i)
+            texts[i]->setText(f[i + 1]);
+        form->mode_combo->setCurrentIndex(f[7].toInt());
+        form->loop_count_text->setText(f[8]);
+        form->sequence_length_text->setText(f[9]);
         form->word_text->setText(QStringLiteral("a"));
-        form->sequence_length_text->setText(length);
 
         QCOMPARE(form->checkValues(), message.isEmpty());
         const QStringList expected = message.isEmpty() ? QStringList() : QStringList{message};
@@ -303,17 +238,13 @@ private slots:
         const QString bad =
             QStringLiteral("The duration time has a wrong format. Please check it and try again");
         QTest::newRow("pins 0 2 7") << QList<int>{0, 2, 7} << "500"
-                                    << "0:131 500:0"
-                                    << "";
+                                    << "0:131 500:0" << QString();
         QTest::newRow("all pins") << QList<int>{0, 1, 2, 3, 4, 5, 6, 7} << "20"
-                                  << "0:255 20:0"
-                                  << "";
+                                  << "0:255 20:0" << QString();
         QTest::newRow("zero hold") << QList<int>{1} << "0"
-                                   << "0:8 0:0"
-                                   << "";
+                                   << "0:8 0:0" << QString();
         QTest::newRow("no pin") << QList<int>{} << "500"
-                                << ""
-                                << "";
+                                << "" << QString();
         QTest::newRow("empty duration") << QList<int>{0} << ""
                                         << "" << bad;
         QTest::newRow("signed duration") << QList<int>{0} << "+5"
@@ -336,23 +267,6 @@ private slots:
         QCOMPARE(form->errors, message.isEmpty() ? QStringList() : QStringList{message});
         QCOMPARE(s->edges(), edges);
         QCOMPARE(s->files(), QStringList()); // never logged
-    }
-
-    // Abort during the second of five cells: it completes, nothing follows.
-    void abort()
-    {
-        s->fill(1, QStringLiteral("abcde"));
-        form->trigger_time_text->setText(QStringLiteral("0"));
-        form->after_trigger_time_text->setText(QStringLiteral("0"));
-        form->char_time_text->setText(QStringLiteral("100"));
-        form->after_char_time_text->setText(QStringLiteral("100"));
-        s->mark();
-        bool clicked = false;
-        s->vc.at(s->start + 250 * NS_PER_MS, [&] { queueAbortClick(&clicked); });
-        form->send_button->click();
-        QVERIFY(clicked);
-        QCOMPARE(s->edges(), QStringLiteral("0:1 100:0 200:3 300:0"));
-        QVERIFY(s->read(QStringLiteral("Alpha_Gamma.log")).contains("Text: abcde\nAborted!\n\n"));
     }
 
     // The buttons do nothing while a send of theirs is still running.

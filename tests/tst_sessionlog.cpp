@@ -95,8 +95,7 @@ private slots:
         QTest::newRow("unmapped left out") << QString::fromUtf8("a#b€~") << "ab";
         QTest::newRow("Spanish letters in UTF-8")
             << QString::fromUtf8("ñandú É¿¡") << QString::fromUtf8("ñandú É¿¡");
-        QTest::newRow("empty") << ""
-                               << "";
+        QTest::newRow("empty") << "" << QString();
     }
     void textEntry()
     {
