@@ -201,10 +201,8 @@ private slots:
         s->fill(1, QStringLiteral("a"));
         form->patient_name_text->setText(name);
         form->patient_last_name_text->setText(lastName);
-        const QStringList above = QDir(s->dir.path() + "/..").entryList();
         sendAndCompare(file, entry("Trigger: 100\nAfter trigger: 500\nChar duration: 300\n"
                                    "Interval: 200\nLoop: 1\nText: a\n"));
-        QCOMPARE(QDir(s->dir.path() + "/..").entryList(), above);
         QVERIFY(QFile::exists(s->dir.path() + "/" + file)); // named in UTF-8 on disk
     }
 
