@@ -362,6 +362,7 @@ void tst_trainer::badDuration_data()
     QTest::newRow("letters") << "5ms";
     QTest::newRow("fullwidth digit") << QString::fromUtf8("\xEF\xBC\x95");
     QTest::newRow("arabic-indic digit") << QString::fromUtf8("\xD9\xA5");
+    QTest::newRow("embedded NUL") << QStringLiteral("5") + QChar(0) + QStringLiteral("x");
 }
 
 void tst_trainer::badDuration()

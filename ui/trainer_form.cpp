@@ -116,7 +116,9 @@ void trainer_form::handleChange(const QString& string)
 {
     const qsizetype n = string.length();
 
-    if (!main_form::isNumber(char_text->text().toUtf8().constData())) {
+    const QByteArray duration = char_text->text().toUtf8();
+    // An embedded NUL would end the C string early and let "5<NUL>x" pass.
+    if (duration.contains('\0') || !main_form::isNumber(duration.constData())) {
         if (trainer_text->text().isEmpty())
             return;
         critical(QStringLiteral("Braille"),
