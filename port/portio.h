@@ -4,8 +4,8 @@
 #include <cstdint>
 
 // The three primitives the pin layer needs from the machine. Exactly one
-// back-end (direct I/O, the Linux parport device, or the simulated port) is
-// linked into each executable, so the choice costs nothing at run time.
+// back-end is linked into each executable: the real program's (the Linux
+// parport device, else direct I/O) or the simulated port.
 
 // Claims the three consecutive register addresses base, base + 1, base + 2 for
 // reading and writing. Returns 0, or -1 with errno set (EPERM without the
