@@ -44,6 +44,7 @@ int pin_is_set(int pins);
 
 // Make the data lines (as a group of eight, when any data bit is named) and the
 // named control pins (bits 16-19) inputs or outputs. Other bits are ignored.
+// Before a successful pin_init_user they do nothing.
 void pin_input_mode(int pins);
 void pin_output_mode(int pins);
 // mode 0: pin_input_mode, mode 1: pin_output_mode, anything else: nothing.
