@@ -1,14 +1,8 @@
-// The two executables as whole processes: what the real program says and
-// returns when it cannot reach the port, and that the simulated one starts,
-// places its window and closes with status 0 after saving the port choice.
+// The two executables as processes: what the real program says and returns
+// when it cannot reach the port, and that the simulated one starts, centres
+// its window, follows its keys and ends with status 0 after saving the port.
 
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include <cerrno>
 #include <cstring>
@@ -16,80 +10,44 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace
-{
-
-const QString REAL_PROGRAM = QStringLiteral(NUBTACTILE_PATH);
-const QString SIMULATED_PROGRAM = QStringLiteral(NUBTACTILE_SIM_PATH);
-
-// What the real program prints when no way to the port opens, one pattern
-// per line of standard error, in order: each way it tried, then the verdict.
-QStringList expectedRefusal(const QString& device, const QString& ioError)
-{
-    return {
-        QStringLiteral("can't open ") + QRegularExpression::escape(device) + QStringLiteral(": .+"),
-        QStringLiteral("can't get IO permissions!: ") + QRegularExpression::escape(ioError),
-        QStringLiteral("PARALLEL PORT NOT FOUND"),
-    };
-}
-
-// One line of the simulated port's data-line trace.
-const QRegularExpression TRACE_LINE(QStringLiteral("^ *\\d+\\.\\d{6}  .  0x[0-9a-f]{2}$"));
-
-QStringList lines(const QByteArray& output)
-{
-    QStringList result = QString::fromUtf8(output).split('\n');
-    if (!result.isEmpty() && result.last().isEmpty())
-        result.removeLast();
-    return result;
-}
-
-QByteArray fileContents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
-
 class TestPrograms : public QObject
 {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> dir;
 
-    // A private runtime directory keeps the toolkit's own warnings off the
-    // standard error the tests read.
-    QProcessEnvironment environment(const QString& platform = QStringLiteral("offscreen"))
+    QString portFile() const { return dir->filePath("NUBTactile_pport.cfg"); }
+    // The port file's contents; null when there is none.
+    QByteArray savedChoice() const
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        const QString runtime = dir->filePath(QStringLiteral("runtime"));
-        QDir().mkpath(runtime);
-        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
-        return env;
+        QFile file(portFile());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    void startIn(QProcess& process, const QString& program, const QProcessEnvironment& env)
+    // Starts `program` in the test's directory, which also serves as the
+    // private runtime directory that keeps the toolkit's warnings off the
+    // standard error read here.
+    void start(QProcess& process, const QString& program, const QString& platform = "offscreen",
+               const QString& display = {})
     {
-        process.setWorkingDirectory(dir->path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", dir->path());
+        env.insert("QT_QPA_PLATFORM", platform);
+        env.insert("DISPLAY", display);
         process.setProcessEnvironment(env);
+        process.setWorkingDirectory(dir->path());
         process.start(program, {});
         QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
     }
 
-    // Runs a helper tool to its end and returns its standard output.
-    QString run(const QString& tool, const QStringList& arguments, const QProcessEnvironment& env)
+    // Every line the simulated program wrote must trace the data lines.
+    static void checkTrace(QProcess& program)
     {
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.start(tool, arguments);
-        if (!p.waitForFinished(15000)) {
-            p.kill();
-            p.waitForFinished();
-        }
-        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+        const QRegularExpression trace("^ *\\d+\\.\\d{6}  .  0x[0-9a-f]{2}$");
+        for (const QString& line :
+             QString::fromUtf8(program.readAllStandardError()).split('\n', Qt::SkipEmptyParts))
+            QVERIFY2(trace.match(line).hasMatch(), qPrintable(line));
+        QCOMPARE(program.readAllStandardOutput(), QByteArray());
     }
 
 private slots:
@@ -99,11 +57,9 @@ private slots:
         QVERIFY(dir->isValid());
     }
 
-    void cleanup() { dir.reset(); }
-
     void realProgramWithoutPort_data()
     {
-        QTest::addColumn<QByteArray>("portFile"); // null: none
+        QTest::addColumn<QByteArray>("choice"); // null: no port file
         QTest::addColumn<QString>("device");
         QTest::newRow("no port file") << QByteArray() << "/dev/parport0";
         QTest::newRow("LPT2 chosen") << QByteArray("LPT2\n") << "/dev/parport1";
@@ -111,24 +67,22 @@ private slots:
 
     void realProgramWithoutPort()
     {
-        QFETCH(QByteArray, portFile);
+        QFETCH(QByteArray, choice);
         QFETCH(QString, device);
-
-        // Ask the kernel the program's question ourselves to know its answer.
-        const unsigned long base = portFile.isNull() ? 0x378 : 0x278;
+        // Ask the kernel the program's question to know its answer.
+        const unsigned long base = choice.isNull() ? 0x378 : 0x278;
         if (syscall(SYS_ioperm, base, 3UL, 1) == 0) {
             syscall(SYS_ioperm, base, 3UL, 0);
             QSKIP("this process may use the port directly, so the program would start");
         }
         const QString ioError = QString::fromLocal8Bit(std::strerror(errno));
-        if (!portFile.isNull()) {
-            QFile file(dir->filePath(QStringLiteral("NUBTactile_pport.cfg")));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(portFile);
+        if (!choice.isNull()) {
+            QFile file(portFile());
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(choice) == choice.size());
         }
 
         QProcess program;
-        startIn(program, REAL_PROGRAM, environment());
+        start(program, NUBTACTILE_PATH);
         if (!program.waitForFinished(15000)) {
             program.kill();
             program.waitForFinished();
@@ -137,91 +91,58 @@ private slots:
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 1);
         QCOMPARE(program.readAllStandardOutput(), QByteArray());
-
-        const QStringList said = lines(program.readAllStandardError());
-        const QStringList expected = expectedRefusal(device, ioError);
-        QCOMPARE(said.size(), expected.size());
-        for (int i = 0; i < said.size(); ++i) {
-            const QRegularExpression pattern(QRegularExpression::anchoredPattern(expected[i]));
-            QVERIFY2(pattern.match(said[i]).hasMatch(), qPrintable(said[i]));
-        }
+        // Each way to the port it tried, then the verdict.
+        const QString said = QString::fromLocal8Bit(program.readAllStandardError());
+        const QRegularExpression expected(QRegularExpression::anchoredPattern(
+            "can't open " + QRegularExpression::escape(device) + ": .+\n" +
+            "can't get IO permissions!: " + QRegularExpression::escape(ioError) + "\n" +
+            "PARALLEL PORT NOT FOUND\n"));
+        QVERIFY2(expected.match(said).hasMatch(), qPrintable(said));
         // It never got far enough to save a choice.
-        QCOMPARE(fileContents(dir->filePath(QStringLiteral("NUBTactile_pport.cfg"))), portFile);
+        QCOMPARE(savedChoice(), choice);
     }
 
-    void simulatedProgramRuns()
+    void simulatedProgramStarts()
     {
         QProcess program;
-        startIn(program, SIMULATED_PROGRAM, environment());
+        start(program, NUBTACTILE_SIM_PATH);
         QVERIFY2(!program.waitForFinished(1500), program.readAllStandardError().constData());
-        QCOMPARE(program.state(), QProcess::Running);
         // The choice is saved when the window closes, not before.
-        QVERIFY(!QFile::exists(dir->filePath(QStringLiteral("NUBTactile_pport.cfg"))));
+        QVERIFY(savedChoice().isNull());
         program.kill();
         program.waitForFinished();
-
-        QCOMPARE(program.readAllStandardOutput(), QByteArray());
-        // The port starts low and nothing is sent, so nothing changes: any line
-        // there is must be a trace line, never a refusal.
-        for (const QString& line : lines(program.readAllStandardError()))
-            QVERIFY2(TRACE_LINE.match(line).hasMatch(), qPrintable(line));
+        checkTrace(program);
     }
 
-    // On a real X server: the window is centred, F2 picks LPT2 and Ctrl+Q
-    // ends the process with status 0 after saving the choice.
+    // On an X server: the window is centred, F2 picks LPT2 and Ctrl+Q ends
+    // the process with status 0 after saving the choice.
     void simulatedProgramUnderX()
     {
-        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-        const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+        const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+        const QString xdotool = QStandardPaths::findExecutable("xdotool");
         if (xvfb.isEmpty() || xdotool.isEmpty())
             QSKIP("needs Xvfb and xdotool");
-
         QProcess server;
-        server.start(xvfb,
-                     {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                      QStringLiteral("0"), QStringLiteral("1024x768x24"),
-                      QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-        QVERIFY(server.waitForStarted());
+        server.start(xvfb, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
         QString display;
-        for (int i = 0; i < 100 && display.isEmpty(); ++i) {
-            server.waitForReadyRead(100);
-            display = QString::fromLatin1(server.readAllStandardOutput()).trimmed();
-        }
-        if (display.isEmpty()) {
-            server.kill();
-            server.waitForFinished();
+        while (display.isEmpty() && server.waitForReadyRead(10000))
+            display = ":" + QString::fromLatin1(server.readAllStandardOutput()).trimmed();
+        if (display.isEmpty())
             QSKIP("Xvfb did not start");
-        }
-        QProcessEnvironment env = environment(QStringLiteral("xcb"));
-        env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":") + display);
         QProcess program;
-        startIn(program, SIMULATED_PROGRAM, env);
+        start(program, NUBTACTILE_SIM_PATH, "xcb", display);
 
-        const QString window = run(xdotool,
-                                   {QStringLiteral("search"), QStringLiteral("--sync"),
-                                    QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                                    QStringLiteral("^NUBTactile$")},
-                                   env)
-                                   .section('\n', 0, 0);
-        QVERIFY2(!window.isEmpty(), program.readAllStandardError().constData());
-
+        QProcess tool;
+        tool.setProcessEnvironment(program.processEnvironment());
+        tool.start(xdotool, {"search", "--sync", "--onlyvisible", "--name", "^NUBTactile$",
+                             "getwindowgeometry", "--shell", "windowfocus", "--sync", "key", "F2",
+                             "sleep", "0.3", "key", "ctrl+q"});
+        QVERIFY(tool.waitForFinished(15000));
         QMap<QString, int> geometry;
-        const QString shell = run(
-            xdotool, {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window}, env);
-        for (const QString& line : shell.split('\n'))
+        for (const QString& line : QString::fromUtf8(tool.readAllStandardOutput()).split('\n'))
             geometry[line.section('=', 0, 0)] = line.section('=', 1).toInt();
-        QVERIFY(geometry["WIDTH"] >= 411 && geometry["HEIGHT"] >= 413);
-        QCOMPARE(geometry["X"], (1024 - geometry["WIDTH"]) / 2);
-        QCOMPARE(geometry["Y"], (768 - geometry["HEIGHT"]) / 2);
-
-        run(xdotool,
-            {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window, QStringLiteral("key"),
-             QStringLiteral("F2"), QStringLiteral("sleep"), QStringLiteral("0.3"),
-             QStringLiteral("key"), QStringLiteral("ctrl+q")},
-            env);
         const bool ended = program.waitForFinished(10000);
-        if (!ended)
-            program.kill();
+        program.kill();
         program.waitForFinished();
         server.kill();
         server.waitForFinished();
@@ -229,8 +150,11 @@ private slots:
         QVERIFY2(ended, "Ctrl+Q did not end the program");
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
-        QCOMPARE(fileContents(dir->filePath(QStringLiteral("NUBTactile_pport.cfg"))),
-                 QByteArray("LPT2\n"));
+        QVERIFY(geometry["WIDTH"] >= 411 && geometry["HEIGHT"] >= 413);
+        QCOMPARE(QPoint(geometry["X"], geometry["Y"]),
+                 QPoint((1024 - geometry["WIDTH"]) / 2, (768 - geometry["HEIGHT"]) / 2));
+        QCOMPARE(savedChoice(), QByteArray("LPT2\n"));
+        checkTrace(program);
     }
 };
 
