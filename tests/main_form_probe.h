@@ -11,8 +11,6 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
-#include <QProgressDialog>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -101,19 +99,6 @@ inline QByteArray readFile(const QString& name)
 {
     QFile file(name);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-// Presses Abort as an operator would: the click waits in the event queue until
-// the transmission lets events run. False when no progress dialog is up.
-inline bool queueAbortClick()
-{
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        auto* dialog = qobject_cast<QProgressDialog*>(w);
-        if (dialog && dialog->isVisible())
-            return QMetaObject::invokeMethod(dialog->findChild<QPushButton*>(), &QPushButton::click,
-                                             Qt::QueuedConnection);
-    }
-    return false;
 }
 
 #endif
