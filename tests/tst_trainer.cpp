@@ -31,7 +31,11 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept
         failAllocationOfSize = 0;
         return nullptr;
     }
-    return std::malloc(size);
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept
