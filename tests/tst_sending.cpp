@@ -3,7 +3,6 @@
 #include "nubtactile.h"
 
 #include <QCheckBox>
-#include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
 
@@ -60,7 +59,7 @@ private slots:
         QTest::newRow("blank names") << "1|1| | |1|0|1|0|1||" << QString();
         QTest::newRow("empty trigger") << "1|1|A|B||0|1|0|1||" << times;
         QTest::newRow("signed pause") << "1|1|A|B|1|-1|1|0|1||" << times;
-        QTest::newRow("fullwidth hold") << QString::fromUtf8("1|1|A|B|1|0|１|0|1||") << times;
+        QTest::newRow("fullwidth hold") << "1|1|A|B|1|0|１|0|1||" << times;
         QTest::newRow("NUL in interval")
             << "1|1|A|B|1|0|1|1" + QString(QChar(0)) + "x|1||" << times;
         QTest::newRow("times before mode") << "1|0|A|B|1|0|1| 0|1||" << times;

@@ -26,10 +26,9 @@ QString entry(const QString& body)
 QString sendEdges(const QList<int>& bytes)
 {
     QString out = "0:63 100:0";
-    for (int i = 0; i < bytes.size(); ++i)
+    for (int i = 0, at = 600; i < bytes.size(); ++i, at += 500)
         if (bytes[i] != 0)
-            out +=
-                QStringLiteral(" %1:%2 %3:0").arg(600 + 500 * i).arg(bytes[i]).arg(900 + 500 * i);
+            out += QStringLiteral(" %1:%2 %3:0").arg(at).arg(bytes[i]).arg(at + 300);
     return out;
 }
 
@@ -68,9 +67,9 @@ class TestSessionLog : public QObject
 private slots:
     void init()
     {
-        started = QDateTime::currentDateTime().addMSecs(-999);
+        started = QDateTime::currentDateTime().addSecs(-1); // the log keeps whole seconds
         form = std::make_unique<ProbeForm>();
-        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); // not for the log
     }
     void cleanup()
     {
@@ -86,7 +85,6 @@ private slots:
         QTest::addColumn<QString>("word");
         QTest::addColumn<QList<int>>("bytes");
         QTest::addColumn<QString>("logged");
-        QTest::newRow("Hola") << "Hola" << QList<int>{19, 21, 7, 1} << "Hola";
         QTest::newRow("blank kept") << "a b" << QList<int>{1, 0, 3} << "a b";
         QTest::newRow("Spanish letters")
             << "ñÑéÉáíóú¿¡" << QList<int>{59, 59, 46, 46, 55, 12, 44, 62, 34, 22} << "ñÑéÉáíóú¿¡";
