@@ -40,16 +40,6 @@ class TestPrograms : public QObject
         QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
     }
 
-    // Every line the simulated program wrote must trace the data lines.
-    static void checkTrace(QProcess& program)
-    {
-        const QRegularExpression trace("^ *\\d+\\.\\d{6}  .  0x[0-9a-f]{2}$");
-        for (const QString& line :
-             QString::fromUtf8(program.readAllStandardError()).split('\n', Qt::SkipEmptyParts))
-            QVERIFY2(trace.match(line).hasMatch(), qPrintable(line));
-        QCOMPARE(program.readAllStandardOutput(), QByteArray());
-    }
-
 private slots:
     void init()
     {
@@ -111,7 +101,8 @@ private slots:
         QVERIFY(savedChoice().isNull());
         program.kill();
         program.waitForFinished();
-        checkTrace(program);
+        // The lines start low and nothing is sent: no change to trace, no complaint.
+        QCOMPARE(program.readAll() + program.readAllStandardError(), QByteArray());
     }
 
     // On an X server: the window is centred, F2 picks LPT2 and Ctrl+Q ends
@@ -124,11 +115,12 @@ private slots:
             QSKIP("needs Xvfb and xdotool");
         QProcess server;
         server.start(xvfb, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-        QString display;
-        while (display.isEmpty() && server.waitForReadyRead(10000))
-            display = ":" + QString::fromLatin1(server.readAllStandardOutput()).trimmed();
-        if (display.isEmpty())
+        QByteArray number; // of the display, ended by a line feed
+        while (!number.endsWith('\n') && server.waitForReadyRead(10000))
+            number += server.readAllStandardOutput();
+        if (number.trimmed().isEmpty())
             QSKIP("Xvfb did not start");
+        const QString display = ":" + QString::fromLatin1(number.trimmed());
         QProcess program;
         start(program, NUBTACTILE_SIM_PATH, "xcb", display);
 
@@ -154,7 +146,7 @@ private slots:
         QCOMPARE(QPoint(geometry["X"], geometry["Y"]),
                  QPoint((1024 - geometry["WIDTH"]) / 2, (768 - geometry["HEIGHT"]) / 2));
         QCOMPARE(savedChoice(), QByteArray("LPT2\n"));
-        checkTrace(program);
+        QCOMPARE(program.readAll() + program.readAllStandardError(), QByteArray());
     }
 };
 
