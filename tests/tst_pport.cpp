@@ -55,6 +55,18 @@ void queueAbortClick()
     QMetaObject::invokeMethod(button, &QPushButton::click, Qt::QueuedConnection);
 }
 
+// "value/maximum" of the transmission's dialog, or "none" when none is up.
+QString dialogState()
+{
+    const QProgressDialog* d = progressDialog();
+    if (!d)
+        return "none";
+    if (d->parent() || d->windowModality() != Qt::ApplicationModal ||
+        d->objectName() != "NUBTactile" || d->labelText() != "Sending...")
+        return "another dialog";
+    return QString("%1/%2").arg(d->value()).arg(d->maximum());
+}
+
 QString timeText(std::int64_t ns)
 {
     return ns % MS ? QString("%1ns").arg(ns) : QString::number(ns / MS);
@@ -155,22 +167,28 @@ private slots:
                             "PARALLEL PORT NOT FOUND\n"));
     }
 
-    // Abort is pressed at `pressMs` when it is not negative.
+    // Abort is pressed at `pressMs` when it is not negative; after " | " comes
+    // what the progress dialog showed at each of `probeMs`.
     void timeline_data()
     {
         QTest::addColumn<int>("mode");
         QTest::addColumn<QByteArray>("codes");
         QTest::addColumn<Times>("times");
         QTest::addColumn<qint64>("pressMs");
+        QTest::addColumn<QList<qint64>>("probeMs");
         QTest::addColumn<QString>("expected");
         const auto row = [](const char* name, int mode, const char* codes, const Times& t,
-                            qint64 press, const char* expected) {
-            QTest::newRow(name) << mode << QByteArray(codes) << t << press << QString(expected);
+                            qint64 press, const char* expected, const QList<qint64>& probes = {}) {
+            QTest::newRow(name) << mode << QByteArray(codes) << t << press << probes
+                                << QString(expected);
         };
         row("two passes with trigger and pause", 1, "ab", {2, 100, 50, 200, 300}, -1,
-            "0:63 100:0 150:1 350:0 650:3 850:0 1150:1 1350:0 1650:3 1850:0 end 2150");
+            "0:63 100:0 150:1 350:0 650:3 850:0 1150:1 1350:0 1650:3 1850:0 end 2150 | 1/5 3/5 "
+            "4/5 none",
+            {50, 1200, 1700, 2149});
         row("pause without trigger", 1, "a", {1, 0, 40, 10, 0}, -1, "40:1 50:0 end 50");
-        row("hold 0 waits the intervals only", 1, "ab", {1, 5, 0, 0, 30}, -1, "0:63 5:0 end 65");
+        row("hold 0: intervals only, progress still advances", 1, "ab", {1, 5, 0, 0, 30}, -1,
+            "0:63 5:0 end 65 | 1/3 2/3 none", {4, 34, 64});
         row("loops 0: trigger and pause only", 1, "ab", {0, 10, 20, 5, 5}, -1, "0:63 10:0 end 30");
         row("length 0: trigger and pause only", 2, "", {3, 10, 20, 5, 5}, -1, "0:63 10:0 end 30");
         row("no trigger, no pause; random code 200 raised as is", 2, "\xC8", {1, 0, 0, 7, 3}, -1,
@@ -178,7 +196,7 @@ private slots:
         row("longest times in full", 1, "a", {1, UINT_MAX, UINT_MAX, 1, UINT_MAX}, -1,
             "0:63 4294967295:0 8589934590:1 8589934591:0 end 12884901886");
         row("single shot: pins 0 2 7, not the word", 0, "ab", {2, 100, 50, 500, 300}, -1,
-            "0:131 500:0 end 500");
+            "0:131 500:0 end 500 | 1/2", {250});
         row("single shot hold 0", 0, "", {0, 0, 0, 0, 0}, -1, "0:131 0:0 end 0");
         // Abort ends the transmission after the cell and interval it falls in.
         const Times cells{1, 0, 0, 100, 100};
@@ -186,7 +204,8 @@ private slots:
         row("abort in the second cell", 1, "abcde", cells, 250, twoCells);
         row("abort in the second interval", 1, "abcde", cells, 350, twoCells);
         row("abort at the end of a pass", 1, "ab", {2, 0, 0, 100, 100}, 250, twoCells);
-        row("abort with a scaled progress", 1, "abcde", {UINT_MAX, 0, 0, 100, 100}, 250, twoCells);
+        row("abort with a scaled progress", 1, "abcde", {UINT_MAX, 0, 0, 100, 100}, 250,
+            "0:1 100:0 200:3 300:0 end 400 | 1/2147483647 1/2147483647", {50, 250});
         row("abort in the trigger: after the first cell", 1, "abc", {1, 50, 0, 100, 100}, 20,
             "0:63 50:0 50:1 150:0 end 250");
     }
@@ -196,62 +215,19 @@ private slots:
         QFETCH(QByteArray, codes);
         QFETCH(Times, times);
         QFETCH(qint64, pressMs);
-        Braille_Data r;
-        fill(r, mode, codes, times);
-        if (pressMs >= 0)
-            vc->at(pressMs * MS, queueAbortClick);
-        QCOMPARE(sendToParallelPort(r, app, LPT1_BASE), pressMs < 0 ? 1 : 0);
-        QTEST(outcome(), "expected");
-        QCOMPARE(portsim::hardware(LPT1_BASE), 0);
-        QCOMPARE(Times({r.loops, r.length, r.charTime}),
-                 Times({times[0], quint32(codes.size()), times[3]}));
-    }
-
-    // What the dialog shows at the given ms ("none" when no dialog is up).
-    void dialog_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QByteArray>("codes");
-        QTest::addColumn<Times>("times");
-        QTest::addColumn<QList<qint64>>("probeMs");
-        QTest::addColumn<QString>("expected");
-        const auto row = [](const char* name, int mode, const char* codes, const Times& t,
-                            const QList<qint64>& probes, const char* expected) {
-            QTest::newRow(name) << mode << QByteArray(codes) << t << probes << QString(expected);
-        };
-        row("two passes", 1, "ab", {2, 100, 50, 200, 300}, {50, 1200, 1700, 2149},
-            "1/5 3/5 4/5 none");
-        row("hold 0 still advances", 2, "\x01\x02", {1, 100, 50, 0, 300}, {140, 160, 460},
-            "1/3 2/3 none");
-        row("huge total", 1, "ab", {UINT_MAX, 0, 0, 10, 10}, {5, 800},
-            "1/2147483647 10/2147483647");
-        row("single shot", 0, "", {0, 0, 0, 500, 0}, {250}, "1/2");
-    }
-    void dialog()
-    {
-        QFETCH(int, mode);
-        QFETCH(QByteArray, codes);
-        QFETCH(Times, times);
         QFETCH(QList<qint64>, probeMs);
         Braille_Data r;
         fill(r, mode, codes, times);
         QStringList seen;
-        for (qint64 t : probeMs) {
-            vc->at(t * MS, [&seen] {
-                const QProgressDialog* d = progressDialog();
-                if (!d) {
-                    seen << "none";
-                    return;
-                }
-                QVERIFY(!d->parent() && d->windowModality() == Qt::ApplicationModal);
-                QCOMPARE(d->objectName() + ' ' + d->labelText(), QString("NUBTactile Sending..."));
-                seen << QString("%1/%2").arg(d->value()).arg(d->maximum());
-            });
-        }
-        if (times[0] > 1000)
-            vc->at(900 * MS, queueAbortClick);
-        sendToParallelPort(r, app, LPT1_BASE);
-        QTEST(seen.join(' '), "expected");
+        for (qint64 t : probeMs)
+            vc->at(t * MS, [&seen] { seen << dialogState(); });
+        if (pressMs >= 0)
+            vc->at(pressMs * MS, queueAbortClick);
+        QCOMPARE(sendToParallelPort(r, app, LPT1_BASE), pressMs < 0 ? 1 : 0);
+        QTEST(outcome() + (seen.isEmpty() ? "" : " | " + seen.join(' ')), "expected");
+        QCOMPARE(portsim::hardware(LPT1_BASE), 0);
+        QCOMPARE(Times({r.loops, r.length, r.charTime}),
+                 Times({times[0], quint32(codes.size()), times[3]}));
     }
 
     void scaledProgress_data()
