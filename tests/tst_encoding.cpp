@@ -1,6 +1,6 @@
 #include "nubtactile.h"
+#include "output_capture.h"
 
-#include <QTemporaryFile>
 #include <QtTest>
 
 #include <cstdio>
@@ -63,23 +63,6 @@ QByteArray codesOf(const Braille_Data& record)
         codes +=
             record.word[i] > 255 ? QByteArray("<above 255>") : QByteArray(1, char(record.word[i]));
     return codes;
-}
-
-// What `run` writes to standard output.
-QByteArray captureStdout(const std::function<void()>& run)
-{
-    QTemporaryFile file;
-    if (!file.open())
-        return "<no temporary file>";
-    std::fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    dup2(file.handle(), STDOUT_FILENO);
-    run();
-    std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    file.seek(0);
-    return file.readAll();
 }
 
 } // namespace
@@ -168,7 +151,7 @@ private slots:
         std::srand(length + unsigned(mode));
         int result = 0;
         const QByteArray printed =
-            captureStdout([&] { result = generateRandomSequence(record, length); });
+            capturedOutput(stdout, [&] { result = generateRandomSequence(record, length); });
         const int nextAfterProduct = std::rand();
 
         std::srand(length + unsigned(mode));
@@ -212,7 +195,7 @@ private slots:
         const int next = std::rand();
         std::srand(7);
         int results[2] = {};
-        const QByteArray printed = captureStdout([&] {
+        const QByteArray printed = capturedOutput(stdout, [&] {
             if (setrlimit(RLIMIT_AS, &cap) != 0)
                 return;
             results[0] = setWord(text, letters.c_str());

@@ -1,15 +1,14 @@
 #include "clock.h"
+#include "output_capture.h"
 #include "pins.h"
 #include "portio_sim.h"
 #include "virtual_clock.h"
 
 #include <QApplication>
-#include <QTemporaryFile>
 #include <QTest>
 
 #include <cstdio>
 #include <functional>
-#include <unistd.h>
 
 namespace
 {
@@ -17,20 +16,10 @@ namespace
 constexpr unsigned BASE = 0x378;
 constexpr int UNREAD = 0x5A5; // no register access can leave this in lp_register
 
-// What `action` prints on standard error, caught at the file descriptor.
+// What `action` prints on standard error.
 QString stderrOf(const std::function<void()>& action)
 {
-    QTemporaryFile file;
-    file.open();
-    std::fflush(stderr);
-    const int saved = dup(2);
-    dup2(file.handle(), 2);
-    action();
-    std::fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    file.seek(0);
-    return QString::fromUtf8(file.readAll());
+    return QString::fromUtf8(capturedOutput(stderr, action));
 }
 
 // Writes from index `from` on as "<register>:<hex value>", e.g. "0:49 2:0a".

@@ -1,3 +1,4 @@
+#include "output_capture.h"
 #include "pins.h"
 #include "portio.h"
 #include "portio_linux.h"
@@ -6,7 +7,6 @@
 
 #include <QApplication>
 #include <QProcess>
-#include <QTemporaryFile>
 #include <QtTest>
 
 #include <cerrno>
@@ -16,7 +16,6 @@
 #include <linux/ppdev.h>
 #include <map>
 #include <sys/ioctl.h>
-#include <unistd.h>
 
 // Everything here runs against recording fakes of the device calls and of the
 // direct way: no test touches /dev/parport* or ioperm.
@@ -95,22 +94,6 @@ void installFakes()
     fake = Fake();
     ppdev::setDeviceCalls(&fakeDevice);
     portio_linux::setDirectCalls(&fakeDirect);
-}
-
-// What `action` prints on standard error, caught at the file descriptor.
-QByteArray stderrOf(const std::function<void()>& action)
-{
-    QTemporaryFile file;
-    file.open();
-    std::fflush(stderr);
-    const int saved = dup(2);
-    dup2(file.handle(), 2);
-    action();
-    std::fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    file.seek(0);
-    return file.readAll();
 }
 
 const char CHILD_ARGUMENT[] = "--refused-port-child";
@@ -219,7 +202,7 @@ private slots:
         fake.refused = refused;
         QStringList outputs;
         unsigned base = 0;
-        const QByteArray message = stderrOf([&] {
+        const QByteArray message = capturedOutput(stderr, [&] {
             for (const QString& step : script.split(' ')) {
                 const int value = step.mid(1).section(':', -1).toInt(nullptr, 16);
                 const unsigned address = base + step.mid(1).section(':', 0, 0).toInt();

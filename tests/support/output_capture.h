@@ -1,0 +1,13 @@
+#ifndef OUTPUT_CAPTURE_H
+#define OUTPUT_CAPTURE_H
+
+#include <QByteArray>
+
+#include <cstdio>
+#include <functional>
+
+// What `action` writes to `stream` (stdout or stderr), caught at the file
+// descriptor so that C stdio, iostreams and raw write() are all seen.
+QByteArray capturedOutput(std::FILE* stream, const std::function<void()>& action);
+
+#endif
