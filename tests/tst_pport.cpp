@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <memory>
 #include <sched.h>
@@ -23,6 +24,7 @@ namespace
 
 constexpr std::int64_t MS = NS_PER_MS;
 const char* const REFUSED_PORT_ARG = "--claim-refused-port";
+const char* const TERMINATED_ARG = "--terminated-while-raised";
 using Times = QList<quint32>; // loops, trigger, pause, hold, interval
 
 void fill(Braille_Data& r, int mode, const QByteArray& codes, const Times& t)
@@ -167,6 +169,18 @@ private slots:
                             "PARALLEL PORT NOT FOUND\n"));
     }
 
+    void terminationLowersLines()
+    {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {TERMINATED_ARG});
+        QVERIFY(child.waitForFinished(10000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        const QList<QByteArray> lines = child.readAllStandardError().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[0].endsWith("0x3f"));
+        QVERIFY(lines[1].endsWith("0x00"));
+    }
+
     // Abort is pressed at `pressMs` when it is not negative; after " | " comes
     // what the progress dialog showed at each of `probeMs`.
     void timeline_data()
@@ -300,6 +314,14 @@ int main(int argc, char** argv)
     if (argc == 2 && std::strcmp(argv[1], REFUSED_PORT_ARG) == 0) {
         portsim::refuseClaims();
         initializeParallelPort(LPT1_BASE);
+        return 2;
+    }
+    if (argc == 2 && std::strcmp(argv[1], TERMINATED_ARG) == 0) {
+        initializeParallelPort(LPT1_BASE);
+        lowerDataLinesOnTermination();
+        portsim::traceDataLines();
+        set_pin(0x3F);
+        std::raise(SIGTERM);
         return 2;
     }
     QApplication app(argc, argv);

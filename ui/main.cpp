@@ -1,5 +1,6 @@
 #include "main_form.h"
 #include "placement.h"
+#include "pport.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -21,6 +22,7 @@ int main(int argc, char** argv)
     portsim::traceDataLines();
 #endif
     auto* window = new main_form(nullptr, nullptr, Qt::Window);
+    lowerDataLinesOnTermination();
     window->app = app;
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         window->move(centredPosition(screen->geometry().size(), window->size()));
