@@ -164,7 +164,12 @@ int sendSingleShot(const Braille_Data& record)
     return 1;
 }
 
-int sendSequence(const Braille_Data& record)
+// Plays a text or random record. With `carry`, the record continues a
+// timeline: nothing is raised before *carry (the deadline of the interval that
+// ended the previous record), and the record's own last interval is not waited
+// for here but handed on in *carry, so that setting up the next record (its
+// dialog, its events) happens inside that interval instead of lengthening it.
+int sendSequence(const Braille_Data& record, std::int64_t* carry = nullptr)
 {
     Clock& clock = currentClock();
     const std::uint32_t length = record.word ? record.length : 0;
@@ -173,6 +178,8 @@ int sendSequence(const Braille_Data& record)
     std::uint64_t done = 1;
     progress.step(done);
 
+    if (carry)
+        clock.waitUntil(*carry);
     std::int64_t edge = clock.now();
     if (record.triggerTime != 0)
         edge = pulse(clock, TRIGGER_BYTE, record.triggerTime);
@@ -186,9 +193,24 @@ int sendSequence(const Braille_Data& record)
             // Without a hold the interval runs from here, with no edge.
             edge = record.charTime != 0 ? pulse(clock, byte, record.charTime) : clock.now();
             const std::int64_t end = edge + interval;
+            const bool last = pass + 1 == record.loops && i + 1 == length;
+            if (carry && last) {
+                // Reaching the total resets the dialog, and with it a press
+                // of Abort still waiting in the event queue; here that press
+                // must still stop the records that would follow.
+                QApplication::processEvents();
+                if (progress.aborted()) {
+                    clock.waitUntil(end);
+                    return 0;
+                }
+            }
             progress.step(++done);
             if (i + 1 == length)
                 QApplication::processEvents();
+            if (carry && last) {
+                *carry = end;
+                return 1;
+            }
             if (end - EVENT_SLOT_NS > edge) {
                 clock.waitUntil(end - EVENT_SLOT_NS);
                 QApplication::processEvents();
@@ -274,8 +296,18 @@ int sendToParallelPort(Braille_Data& record, QApplication*& /*app*/, int /*port*
     return record.mode == MODE_SINGLE_SHOT ? sendSingleShot(record) : sendSequence(record);
 }
 
-int sendToParallelPort(std::istream& stream, QApplication*& app, int port)
+int sendToParallelPort(std::istream& stream, QApplication*& /*app*/, int /*port*/)
 {
+    // One timeline for the whole file: each entry starts when the last
+    // interval of the one before ends, however long it took to read the
+    // entry and open its dialog meanwhile.
+    const RealTimeSection realTime;
+    Clock& clock = currentClock();
+    std::int64_t next = clock.now();
+    const auto finish = [&](int result) {
+        clock.waitUntil(next);
+        return result;
+    };
     for (;;) {
         std::string word, duration, interval;
         stream >> word >> duration >> interval;
@@ -283,20 +315,20 @@ int sendToParallelPort(std::istream& stream, QApplication*& app, int port)
         // entry short: better not send it, and tell the caller the file was
         // not sent in full.
         if (stream.bad() || (stream.fail() && !stream.eof()))
-            return 0;
+            return finish(0);
         if (word.empty())
-            return 1;
+            return finish(1);
 
         Braille_Data record;
         if (setWord(record, wordBytes(word).c_str()) == ENCODE_NO_MEMORY)
-            return 0;
+            return finish(0);
         record.triggerTime = 0;
         record.afterTriggerTime = 0;
         record.charTime = readTime(duration);
         record.intervalTime = readTime(interval);
         record.loops = 1;
         record.mode = MODE_TEXT;
-        if (sendToParallelPort(record, app, port) == 0)
+        if (sendSequence(record, &next) == 0)
             return 0;
     }
 }

@@ -38,10 +38,13 @@ int sendToParallelPort(Braille_Data& record, QApplication*& app, int port);
 // (word, hold ms, interval ms), each as a one-pass text transmission without
 // trigger. A word that is valid UTF-8 is converted to code page 437; any other
 // word is taken as code page 437 bytes. Numbers read like strtol in base 10
-// (no digits: 0; negative: 0; at most 2147483647). Stops at the end of the stream or on a read
-// error. Returns 1 when the whole body was sent; 0 when an entry was aborted,
-// on a read error (the entry being read is not sent) or when a word could not
-// be stored (later entries not sent in each case).
+// (no digits: 0; negative: 0; at most 2147483647). The entries form one
+// timeline: an entry's first cell comes exactly when the last interval of the
+// entry before it ends (reading the entry and opening its dialog happen within
+// that interval). Stops at the end of the stream or on a read error. Returns 1
+// when the whole body was sent; 0 when Abort was pressed during an entry (its
+// last cell included), on a read error (the entry being read is not sent) or
+// when a word could not be stored (later entries not sent in each case).
 int sendToParallelPort(std::istream& stream, QApplication*& app, int port);
 
 // Lowers all eight data lines of the port claimed last. `port` is not used.

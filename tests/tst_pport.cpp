@@ -291,6 +291,8 @@ private slots:
             "0:1 10:0 10:3 20:0 end 20");
         row("abort in the first of three entries", "ab 100 100 cd 100 100\ne 100 100\n", false, 150,
             "0:1 100:0 end 200");
+        row("abort in the last cell of an entry", "ab 100 100 cd 100 100", false, 250,
+            "0:1 100:0 200:3 300:0 end 400");
         row("read error between entries", "a 10 0 b 10 0 ", true, -1, "0:1 10:0 10:3 20:0 end 20");
         row("read error inside a number: entry not sent", "a 10 0 b 1", true, -1,
             "0:1 10:0 end 10");
@@ -306,6 +308,28 @@ private slots:
             vc->at(pressMs * MS, queueAbortClick);
         QCOMPARE(sendToParallelPort(stream, app, LPT1_BASE), readError || pressMs >= 0 ? 0 : 1);
         QTEST(outcome(), "expected");
+    }
+
+    // Opening an entry's dialog takes time on a real display; it must be
+    // taken from the interval before the entry, not added to it.
+    void entrySetUpFallsInTheInterval()
+    {
+        struct SlowDialogs : QObject {
+            VirtualClock* clock;
+            bool eventFilter(QObject* object, QEvent* event) override
+            {
+                if (event->type() == QEvent::Show && qobject_cast<QProgressDialog*>(object))
+                    clock->waitUntil(clock->now() + 3 * MS);
+                return false;
+            }
+        } slow;
+        slow.clock = vc.get();
+        qApp->installEventFilter(&slow);
+        ServedBuf buf("a 10 20 b 10 0", false);
+        std::istream stream(&buf);
+        QCOMPARE(sendToParallelPort(stream, app, LPT1_BASE), 1);
+        qApp->removeEventFilter(&slow);
+        QCOMPARE(outcome(), QString("3:1 13:0 33:3 43:0 end 43"));
     }
 };
 
