@@ -86,7 +86,8 @@ main_form::main_form(QWidget* parent, const char* name, Qt::WindowFlags fl)
     image2 = QPixmap(image2_data);
     image3 = QPixmap(image3_data);
 
-    statusBar();
+    // The window has a fixed size, so a resize grip would only mislead.
+    statusBar()->setSizeGripEnabled(false);
     setObjectName(name && *name ? QString::fromUtf8(name) : QStringLiteral("main_form"));
 
     QSizePolicy policy(QSizePolicy::Minimum, QSizePolicy::Minimum);
