@@ -68,6 +68,23 @@ QImage braille()
     return image;
 }
 
+QFont sansFont(int pixels, bool bold)
+{
+    QFont font("DejaVu Sans");
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    return font;
+}
+
+// One line of a logo, left-aligned and centred vertically in `box`.
+void writeLine(QPainter& p, const QRectF& box, const QFont& font, const QColor& colour,
+               const char* text)
+{
+    p.setFont(font);
+    p.setPen(colour);
+    p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, text);
+}
+
 QImage nubtactile()
 {
     QImage image = canvas(240, 67);
@@ -78,17 +95,8 @@ QImage nubtactile()
     p.setBrush(Qt::white);
     p.drawRoundedRect(QRectF(8, 7, 40, 53), 7, 7);
     drawCell(p, QRectF(8, 7, 40, 53), dots, accent);
-    QFont font("DejaVu Sans");
-    font.setPixelSize(30);
-    font.setBold(true);
-    p.setFont(font);
-    p.setPen(ink);
-    p.drawText(QRectF(56, 4, 184, 44), Qt::AlignLeft | Qt::AlignVCenter, "NUBTactile");
-    font.setPixelSize(11);
-    font.setBold(false);
-    p.setFont(font);
-    p.setPen(accent);
-    p.drawText(QRectF(58, 44, 180, 18), Qt::AlignLeft | Qt::AlignVCenter, "tactile stimulation");
+    writeLine(p, QRectF(56, 4, 184, 44), sansFont(30, true), ink, "NUBTactile");
+    writeLine(p, QRectF(58, 44, 180, 18), sansFont(11, false), accent, "tactile stimulation");
     return image;
 }
 
@@ -111,18 +119,14 @@ QImage kestra()
     p.drawPath(wing);
     p.setBrush(accent);
     p.drawPath(wing.translated(0, 30));
-    QFont font("DejaVu Serif");
-    font.setPixelSize(58);
-    font.setBold(true);
-    p.setFont(font);
-    p.setPen(ink);
-    p.drawText(QRectF(180, 25, 230, 80), Qt::AlignLeft | Qt::AlignVCenter, "Kestra");
-    font.setPixelSize(26);
-    font.setBold(false);
-    font.setLetterSpacing(QFont::AbsoluteSpacing, 4);
-    p.setFont(font);
-    p.setPen(accent);
-    p.drawText(QRectF(183, 105, 230, 40), Qt::AlignLeft | Qt::AlignVCenter, "INSTITUTE");
+    QFont serif("DejaVu Serif");
+    serif.setPixelSize(58);
+    serif.setBold(true);
+    writeLine(p, QRectF(180, 25, 230, 80), serif, ink, "Kestra");
+    serif.setPixelSize(26);
+    serif.setBold(false);
+    serif.setLetterSpacing(QFont::AbsoluteSpacing, 4);
+    writeLine(p, QRectF(183, 105, 230, 40), serif, accent, "INSTITUTE");
     p.setPen(QPen(ink, 2));
     p.drawLine(183, 150, 395, 150);
     return image;
@@ -142,17 +146,8 @@ QImage velmora()
         p.setBrush(Qt::NoBrush);
         p.drawPath(wave);
     }
-    QFont font("DejaVu Sans");
-    font.setPixelSize(36);
-    font.setBold(true);
-    p.setFont(font);
-    p.setPen(ink);
-    p.drawText(QRectF(80, 6, 168, 46), Qt::AlignLeft | Qt::AlignVCenter, "Velmora");
-    font.setPixelSize(11);
-    font.setBold(false);
-    p.setFont(font);
-    p.setPen(accent);
-    p.drawText(QRectF(82, 50, 168, 18), Qt::AlignLeft | Qt::AlignVCenter, "research project");
+    writeLine(p, QRectF(80, 6, 168, 46), sansFont(36, true), ink, "Velmora");
+    writeLine(p, QRectF(82, 50, 168, 18), sansFont(11, false), accent, "research project");
     return image;
 }
 

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+
 // A fresh working directory, entered before the window reads its port file,
 // and the virtual clock.
 struct ProbeWorld {
@@ -99,6 +101,15 @@ inline QByteArray readFile(const QString& name)
 {
     QFile file(name);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Ends a test: no send may be left running, and closing the window must
+// leave no top-level window behind.
+inline void releaseForm(std::unique_ptr<ProbeForm>& form)
+{
+    QVERIFY(!form->data);
+    form.reset();
+    QVERIFY(QApplication::topLevelWidgets().isEmpty());
 }
 
 #endif

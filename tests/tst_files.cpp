@@ -54,12 +54,7 @@ class TestFiles : public QObject
 
 private slots:
     void init() { form = std::make_unique<ProbeForm>(); }
-    void cleanup()
-    {
-        QVERIFY(!form->data);
-        form.reset();
-        QVERIFY(QApplication::topLevelWidgets().isEmpty());
-    }
+    void cleanup() { releaseForm(form); }
 
     void saveAndReopen_data()
     {

@@ -1,5 +1,6 @@
 #include "nubtactile.h"
 #include "pins.h"
+#include "port_session.h"
 #include "portio_sim.h"
 #include "pport.h"
 #include "virtual_clock.h"
@@ -95,8 +96,7 @@ class TestPport : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<VirtualClock> vc;
-    std::size_t firstWrite = 0;
+    std::unique_ptr<PortSession> sim;
     QApplication* app = qApp;
 
     // Every data-register write since init() as "ms:byte" (ns when not whole
@@ -104,27 +104,20 @@ class TestPport : public QObject
     QString outcome() const
     {
         QStringList out;
-        for (std::size_t i = firstWrite; i < portsim::writes().size(); ++i) {
+        for (std::size_t i = sim->firstWrite; i < portsim::writes().size(); ++i) {
             const portsim::Write& w = portsim::writes()[i];
             if (w.address == LPT1_BASE)
                 out << timeText(w.time) + ':' + QString::number(w.value);
         }
-        return (out << "end" << timeText(vc->now())).join(' ');
+        return (out << "end" << timeText(sim->clock.now())).join(' ');
     }
 
 private slots:
-    void init()
-    {
-        pin_layer_reset();
-        portsim::reset();
-        vc = std::make_unique<VirtualClock>();
-        initializeParallelPort(LPT1_BASE);
-        firstWrite = portsim::writes().size();
-    }
+    void init() { sim = std::make_unique<PortSession>(); }
 
     void cleanup()
     {
-        vc.reset();
+        sim.reset();
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
@@ -149,7 +142,7 @@ private slots:
         const bool permitted = sched_setscheduler(0, SCHED_FIFO, &fifo) == 0;
         QCOMPARE(sched_setscheduler(0, SCHED_OTHER, &normal), 0);
         int during = -1;
-        vc->at(5 * MS, [&during] { during = sched_getscheduler(0); });
+        sim->clock.at(5 * MS, [&during] { during = sched_getscheduler(0); });
         Braille_Data r;
         fill(r, MODE_TEXT, "a", {1, 0, 0, 10, 10});
         QCOMPARE(sendToParallelPort(r, app, LPT1_BASE), 1);
@@ -234,9 +227,9 @@ private slots:
         fill(r, mode, codes, times);
         QStringList seen;
         for (qint64 t : probeMs)
-            vc->at(t * MS, [&seen] { seen << dialogState(); });
+            sim->clock.at(t * MS, [&seen] { seen << dialogState(); });
         if (pressMs >= 0)
-            vc->at(pressMs * MS, queueAbortClick);
+            sim->clock.at(pressMs * MS, queueAbortClick);
         QCOMPARE(sendToParallelPort(r, app, LPT1_BASE), pressMs < 0 ? 1 : 0);
         QTEST(outcome() + (seen.isEmpty() ? "" : " | " + seen.join(' ')), "expected");
         QCOMPARE(portsim::hardware(LPT1_BASE), 0);
@@ -305,7 +298,7 @@ private slots:
         ServedBuf buf(body.toStdString(), readError);
         std::istream stream(&buf);
         if (pressMs >= 0)
-            vc->at(pressMs * MS, queueAbortClick);
+            sim->clock.at(pressMs * MS, queueAbortClick);
         QCOMPARE(sendToParallelPort(stream, app, LPT1_BASE), readError || pressMs >= 0 ? 0 : 1);
         QTEST(outcome(), "expected");
     }
@@ -323,7 +316,7 @@ private slots:
                 return false;
             }
         } slow;
-        slow.clock = vc.get();
+        slow.clock = &sim->clock;
         qApp->installEventFilter(&slow);
         ServedBuf buf("a 10 20 b 10 0", false);
         std::istream stream(&buf);

@@ -35,12 +35,7 @@ class TestSending : public QObject
 
 private slots:
     void init() { form = std::make_unique<ProbeForm>(); }
-    void cleanup()
-    {
-        QVERIFY(!form->data);
-        form.reset();
-        QVERIFY(QApplication::topLevelWidgets().isEmpty());
-    }
+    void cleanup() { releaseForm(form); }
 
     // A form as "log|mode|name|last name|trigger|pause|hold|interval|loop|word|
     // length" and the message of the first failing rule, none when it sends.

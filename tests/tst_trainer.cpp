@@ -1,6 +1,7 @@
 #include "main_form.h"
 #include "nubtactile.h"
 #include "pins.h"
+#include "port_session.h"
 #include "portio_sim.h"
 #include "pport.h"
 #include "trainer_form.h"
@@ -84,8 +85,7 @@ class tst_trainer : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<VirtualClock> vc;
-    std::size_t firstWrite = 0;
+    std::unique_ptr<PortSession> sim;
 
     // What the cell and the operator saw: every data-register write since
     // init() as "ms:byte", "@ms" when done, the field's text in brackets and
@@ -94,10 +94,10 @@ class tst_trainer : public QObject
     {
         QStringList out;
         const auto& w = portsim::writes();
-        for (std::size_t i = firstWrite; i < w.size(); ++i)
+        for (std::size_t i = sim->firstWrite; i < w.size(); ++i)
             if (w[i].address == LPT1_BASE)
                 out << QStringLiteral("%1:%2").arg(w[i].time / MS).arg(w[i].value);
-        out << QStringLiteral("@%1").arg(vc->now() / MS)
+        out << QStringLiteral("@%1").arg(sim->clock.now() / MS)
             << QLatin1Char('[') + form.trainer_text->text() + QLatin1Char(']') << form.messages;
         return out.join(QLatin1Char(' '));
     }
@@ -130,7 +130,7 @@ class tst_trainer : public QObject
             QMetaObject::invokeMethod(
                 field, [=] { type(field, arg); }, Qt::QueuedConnection);
         else if (verb == "abort")
-            vc->at(vc->now() + 50 * MS, [] {
+            sim->clock.at(sim->clock.now() + 50 * MS, [] {
                 for (QWidget* w : QApplication::topLevelWidgets())
                     if (auto* dialog = qobject_cast<QProgressDialog*>(w))
                         QMetaObject::invokeMethod(dialog->findChild<QPushButton*>(),
@@ -141,18 +141,11 @@ class tst_trainer : public QObject
     }
 
 private slots:
-    void init()
-    {
-        pin_layer_reset();
-        portsim::reset();
-        vc = std::make_unique<VirtualClock>();
-        initializeParallelPort(LPT1_BASE);
-        firstWrite = portsim::writes().size();
-    }
+    void init() { sim = std::make_unique<PortSession>(); }
 
     void cleanup()
     {
-        vc.reset();
+        sim.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
