@@ -1,6 +1,6 @@
 #include "main_form.h"
 
-#include "pport.h"
+#include "progress_observer.h"
 
 #include <QAction>
 #include <QCheckBox>

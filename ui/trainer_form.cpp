@@ -4,7 +4,7 @@
 #include "image_collection.h"
 #include "main_form.h"
 #include "nubtactile.h"
-#include "pport.h"
+#include "progress_observer.h"
 
 #include <QEvent>
 #include <QGroupBox>
