@@ -24,24 +24,38 @@ namespace
 {
 // Armed by a test: the next nothrow allocation of exactly this size fails.
 std::size_t failAllocationOfSize = 0;
+
+bool failNow(std::size_t size)
+{
+    if (size != failAllocationOfSize)
+        return false;
+    failAllocationOfSize = 0;
+    return true;
+}
 } // namespace
 
+// Each form forwards to its own throwing counterpart, so that what it returns
+// is released by the matching delete.
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept
 {
-    if (size == failAllocationOfSize) {
-        failAllocationOfSize = 0;
+    if (failNow(size))
         return nullptr;
-    }
     try {
         return ::operator new(size);
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
         return nullptr;
     }
 }
 
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
 {
-    return operator new(size, tag);
+    if (failNow(size))
+        return nullptr;
+    try {
+        return ::operator new[](size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 namespace
