@@ -68,7 +68,8 @@ const QString MEMORY_MESSAGE = QStringLiteral(
     "NUBTactile|Not enough memory. Please stop the programs you are using and try again");
 
 // The Trainer with its message boxes recorded instead of shown: "<duration>"
-// and "<memory>" for its two messages, "caption|text" for anything else.
+// and "<memory>" for its two messages, "caption|text" for anything else, and
+// "<closed>" when it is closed.
 class ProbeTrainer : public trainer_form
 {
 public:
@@ -84,6 +85,11 @@ protected:
     {
         const QString m = caption + QLatin1Char('|') + text;
         messages << (m == DURATION_MESSAGE ? "<duration>" : m == MEMORY_MESSAGE ? "<memory>" : m);
+    }
+    void closeEvent(QCloseEvent* event) override
+    {
+        messages << "<closed>";
+        trainer_form::closeEvent(event);
     }
 };
 
@@ -118,7 +124,8 @@ class tst_trainer : public QObject
 
     // One step of a script: "duration TEXT" sets the duration field, "type
     // TEXT" one key per character, "paste TEXT" one change, "move N" the
-    // cursor, "select FROM LENGTH", "back" a backspace; "later TEXT" types
+    // cursor, "select FROM LENGTH", "back" a backspace, "key KEY text|close"
+    // a key on the focused field or Close button of the shown window; "later TEXT" types
     // TEXT while the next send holds its cell, "abort" presses Abort during
     // the next send, "fail BYTES" makes the next allocation of that size fail.
     void act(trainer_form& form, const QString& step)
@@ -140,7 +147,14 @@ class tst_trainer : public QObject
             QTest::keyClick(field, Qt::Key_Backspace);
         else if (verb == "fail")
             failAllocationOfSize = arg.toULong();
-        else if (verb == "later")
+        else if (verb == "key") {
+            QWidget* target = field;
+            if (arg.section(' ', 1) == "close")
+                target = form.cancel_button;
+            form.show();
+            target->setFocus();
+            QTest::keyClick(target, Qt::Key(QKeySequence(arg.section(' ', 0, 0))[0].key()));
+        } else if (verb == "later")
             QMetaObject::invokeMethod(
                 field, [=] { type(field, arg); }, Qt::QueuedConnection);
         else if (verb == "abort")
@@ -188,6 +202,11 @@ private slots:
         row("no cell: held without a dot", {"duration 70", "type #"}, "@70 [#]");
         row("not in code page 437", {"duration 70", "paste €"}, "@70 [€]");
         row("duration 0", {"duration 0", "type ab"}, "@0 [ab]");
+        // Return in the field must not close the window; on the Close button it must.
+        row("Return in the field", {"duration 10", "type a", "key Return text"},
+            "0:1 10:0 @10 [a]");
+        row("Return on Close", {"key Return close"}, "@0 [] <closed>");
+        row("Space on Close", {"key Space close"}, "@0 [] <closed>");
         row("duration beyond 32 bits saturates", {"duration 99999999999", "type a"},
             "0:1 2147483647:0 @2147483647 [a]");
         // The message is shown once although emptying the field changes it again.

@@ -8,6 +8,7 @@
 
 #include <QEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -77,8 +78,11 @@ trainer_form::trainer_form(QWidget* parent, const char* name, bool modal, Qt::Wi
     cancel_button = new QPushButton(this);
     cancel_button->setObjectName(QStringLiteral("cancel_button"));
     cancel_button->setGeometry(80, 130, 81, 31);
-    // Return typed into the training field must not close the window.
+    // Return typed into the training field must not close the window, as it
+    // would if the only button were the dialog's default; eventFilter gives
+    // Return to the button itself when it has the focus.
     cancel_button->setAutoDefault(false);
+    cancel_button->installEventFilter(this);
 
     languageChange();
     resize(QSize(241, 180).expandedTo(minimumSizeHint()));
@@ -184,6 +188,18 @@ void trainer_form::changeEvent(QEvent* event)
     if (event->type() == QEvent::LanguageChange)
         languageChange();
     QDialog::changeEvent(event);
+}
+
+bool trainer_form::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == cancel_button && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            cancel_button->click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void trainer_form::critical(const QString& caption, const QString& text)

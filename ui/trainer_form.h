@@ -15,6 +15,8 @@ class QPushButton;
 // the text sends one character (the first that differs from the text handled
 // before) as a one-cell transmission held for the "Char duration" in ms, with
 // no trigger, pause, interval, repetition or log. Modal whatever `modal` says.
+// Return or Space on the focused Close button closes the window; Return in the
+// text field does not.
 class trainer_form : public QDialog
 {
     Q_OBJECT
@@ -47,6 +49,7 @@ protected slots:
 
 protected:
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // Shows a modal critical message box over this window with one OK button
     // and returns when it is dismissed. Tests override it.
     virtual void critical(const QString& caption, const QString& text);
