@@ -201,6 +201,10 @@ private slots:
             "0:46 10:0 10:59 20:0 20:59 30:0 @30 [éñÑ]");
         row("no cell: held without a dot", {"duration 70", "type #"}, "@70 [#]");
         row("not in code page 437", {"duration 70", "paste €"}, "@70 [€]");
+        // The text is composed as in the main window: e and a combining acute is é.
+        row("combining accent pasted", {"duration 10", "paste e\u0301"}, "0:46 10:0 @10 [e\u0301]");
+        row("combining accent typed", {"duration 10", "type e\u0301"},
+            "0:17 10:0 10:46 20:0 @20 [e\u0301]");
         row("duration 0", {"duration 0", "type ab"}, "@0 [ab]");
         // Return in the field must not close the window; on the Close button it must.
         row("Return in the field", {"duration 10", "type a", "key Return text"},

@@ -14,9 +14,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <string>
 
 namespace
 {
@@ -34,12 +36,13 @@ std::uint32_t durationMs(const QString& digits)
     return value;
 }
 
-// The character map works on code page 437; a character the code page lacks
-// becomes code 0, which has no cell, so it presents no dot.
+// The code of one composed character, by the main window's conversion. That
+// leaves out a character code page 437 lacks; here it becomes code 0, which
+// has no cell, so it is still held for its duration, without a dot.
 std::uint16_t codeOf(QChar c)
 {
-    const int code = unicodeToCp437(char32_t(c.unicode()));
-    return code < 0 ? 0 : std::uint16_t(code);
+    const std::string code = textToCp437(QString(c));
+    return code.empty() ? 0 : static_cast<unsigned char>(code.front());
 }
 
 QString noMemoryMessage()
@@ -154,20 +157,23 @@ void trainer_form::handleChange(const QString& string)
     record->length = 1;
     record->mode = MODE_TEXT;
 
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar before = i < lastText.length() ? lastText.at(i) : QChar(u'\0');
-        if (string.at(i) == before)
-            continue;
+    // Composed, a letter followed by a combining accent is the accented
+    // letter, as in the main window, rather than the bare letter and a mark
+    // without a cell.
+    const QString now = string.normalized(QString::NormalizationForm_C);
+    const QString before = lastText.normalized(QString::NormalizationForm_C);
+    const auto first =
+        std::mismatch(now.cbegin(), now.cend(), before.cbegin(), before.cend()).first;
+    if (first != now.cend()) {
         record->word.reset(new (std::nothrow) std::uint16_t[1]);
-        if (!record->word) {
+        if (record->word) {
+            record->word[0] = codeOf(*first);
+            sending = true;
+            sendToParallelPort(*record, app, port);
+            sending = false;
+        } else {
             critical(QStringLiteral("NUBTactile"), noMemoryMessage());
-            break;
         }
-        record->word[0] = codeOf(string.at(i));
-        sending = true;
-        sendToParallelPort(*record, app, port);
-        sending = false;
-        break;
     }
     record.reset();
     lastText = string;

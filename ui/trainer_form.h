@@ -13,10 +13,10 @@ class QPushButton;
 
 // Presents each character the moment it is typed: every change that lengthens
 // the text sends one character (the first that differs from the text handled
-// before) as a one-cell transmission held for the "Char duration" in ms, with
-// no trigger, pause, interval, repetition or log. Modal whatever `modal` says.
-// Return or Space on the focused Close button closes the window; Return in the
-// text field does not.
+// before, both composed as the main window composes its text) as a one-cell
+// transmission held for the "Char duration" in ms, with no trigger, pause,
+// interval, repetition or log. Modal whatever `modal` says. Return or Space on
+// the focused Close button closes the window; Return in the text field does not.
 class trainer_form : public QDialog
 {
     Q_OBJECT
