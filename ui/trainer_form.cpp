@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 
 #include <algorithm>
@@ -108,19 +109,6 @@ void trainer_form::init()
 
 void trainer_form::sendChar(const QString& string)
 {
-    pendingTexts.append(string);
-    // The transmission lets events run, so a keystroke can arrive while a
-    // character is still on the cell. It waits its turn: compared with the
-    // text before the running character, it would present that character
-    // again instead of the one typed.
-    if (sending)
-        return;
-    while (!pendingTexts.isEmpty())
-        handleChange(pendingTexts.takeFirst());
-}
-
-void trainer_form::handleChange(const QString& string)
-{
     const qsizetype n = string.length();
 
     const QByteArray duration = char_text->text().toUtf8();
@@ -131,8 +119,6 @@ void trainer_form::handleChange(const QString& string)
         critical(QStringLiteral("Braille"),
                  QStringLiteral("The char duration text has a wrong format. Please check it and "
                                 "try again"));
-        // Changes typed before the field is emptied are void with it.
-        pendingTexts.clear();
         trainer_text->clear();
         lastText = QStringLiteral("");
         return;
@@ -168,14 +154,20 @@ void trainer_form::handleChange(const QString& string)
         record->word.reset(new (std::nothrow) std::uint16_t[1]);
         if (record->word) {
             record->word[0] = codeOf(*first);
-            sending = true;
-            sendToParallelPort(*record, app, port);
-            sending = false;
+            // The transmission runs events. Its modal progress dialog keeps
+            // keystrokes away from the field, but an event may still close and
+            // delete this window: the transmission gets its own copy of `app`
+            // (it takes a reference), and nothing of the window is touched once
+            // it is gone.
+            const QPointer<trainer_form> alive(this);
+            QApplication* application = app;
+            sendToParallelPort(*record, application, port);
+            if (!alive)
+                return;
         } else {
             critical(QStringLiteral("NUBTactile"), noMemoryMessage());
         }
     }
-    record.reset();
     lastText = string;
 }
 

@@ -3,7 +3,6 @@
 
 #include <QDialog>
 #include <QString>
-#include <QStringList>
 
 class QApplication;
 class QGroupBox;
@@ -42,6 +41,8 @@ public:
 public slots:
     virtual void init();
     // Handles a new content of trainer_text (connected to its textChanged).
+    // The window may be deleted by an event that runs during the send; the
+    // call then returns without touching it.
     virtual void sendChar(const QString& string);
 
 protected slots:
@@ -53,16 +54,6 @@ protected:
     // Shows a modal critical message box over this window with one OK button
     // and returns when it is dismissed. Tests override it.
     virtual void critical(const QString& caption, const QString& text);
-
-private:
-    // The steps for one new content of trainer_text.
-    void handleChange(const QString& string);
-
-    // Set while a character is being sent. Changes that arrive meanwhile
-    // (through the transmission's event processing) wait in `pendingTexts`
-    // and are handled in order after it.
-    bool sending = false;
-    QStringList pendingTexts;
 };
 
 #endif
