@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QRegularExpression>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -17,6 +18,14 @@ bool writeFile(const QString& name, const QByteArray& bytes)
 {
     QFile file(name);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+rlim_t addressSpaceInUse()
+{
+    QFile status("/proc/self/status");
+    status.open(QIODevice::ReadOnly);
+    const QRegularExpression vmSize("VmSize:\\s*(\\d+) kB");
+    return vmSize.match(QString::fromLatin1(status.readAll())).captured(1).toULong() * 1024;
 }
 
 } // namespace
@@ -112,6 +121,13 @@ private slots:
                                   << true << "1|2|3|4|5|-|-||0|0";
         QTest::newRow("Latin-1") << MAGIC + QByteArray("1\n2\n3\n4\n5\n1\nca\xf1") + "a\n"
                                  << false << QString("1|2|3|4|5|caña|-||1|0");
+        // Past the first 64 KiB, which are read and decoded before the rest.
+        QTest::newRow("Latin-1 far down")
+            << MAGIC + "ca\xc3\xb1" + "a\n2\n3\n4\n5\n0\n" + QByteArray(70000, '\n') + "\xf1"
+            << false << QString("caÃ±a|2|3|4|5|-|-||0|0");
+        QTest::newRow("UTF-8 cut at the end")
+            << MAGIC + "1\n2\n3\n4\n5\n1\nca\xc3" << false << QString("1|2|3|4|5|caÃ|-||1|0");
+        QTest::newRow("six values") << MAGIC + "1\n2\n3\n4\n5\n0\n" << true << RESET;
     }
     void open()
     {
@@ -173,6 +189,26 @@ private slots:
         QCOMPARE(form->overwriteAsked, QStringList(2, form->dir.filePath("settings")));
         QCOMPARE(workFiles(), QStringList{"settings"});
         QCOMPARE(form->errors, QStringList());
+    }
+
+    // A word larger than the memory left is refused with a message, and the
+    // program goes on with the form reset.
+    void openWithoutMemory()
+    {
+        QVERIFY(
+            writeFile("settings", MAGIC + "1\n2\n3\n4\n5\n1\n" + QByteArray(8 << 20, 'a') + "\n"));
+        dirty();
+        form->openName = form->dir.filePath("settings");
+        rlimit saved;
+        QCOMPARE(getrlimit(RLIMIT_AS, &saved), 0);
+        rlimit lowered = saved;
+        lowered.rlim_cur = addressSpaceInUse() + (8 << 20);
+        QCOMPARE(setrlimit(RLIMIT_AS, &lowered), 0);
+        form->fileOpen();
+        setrlimit(RLIMIT_AS, &saved);
+        QCOMPARE(form->errors, QStringList{"Not enough memory. Please stop some programs you are "
+                                           "using and try again"});
+        QCOMPARE(formState(), RESET);
     }
 
     // A save that fails says so and leaves whatever was there before.
