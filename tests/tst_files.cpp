@@ -115,8 +115,6 @@ private slots:
         QTest::newRow("wrong magic")
             << QByteArray("#!nubtactile_configuration_file!#\n1\n2\n3\n4\n5\n1\nhola\n") << true
             << RESET;
-        QTest::newRow("text magic, carriage return")
-            << QByteArray("#!NUBTactile_TEXT_FILE!#\r\nhola 5 5\r\n") << true << RESET;
         QTest::newRow("bad mode") << MAGIC + "1\n2\n3\n4\n5\n01\nhola\n"
                                   << true << "1|2|3|4|5|-|-||0|0";
         QTest::newRow("Latin-1") << MAGIC + QByteArray("1\n2\n3\n4\n5\n1\nca\xf1") + "a\n"
@@ -158,9 +156,17 @@ private slots:
     }
 
     // A text file is played at once after the form is reset, and not logged.
+    void textFile_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("line feeds") << QByteArray("#!NUBTactile_TEXT_FILE!#\nhola 500 1000\nsi 20");
+        QTest::newRow("saved on Windows")
+            << QByteArray("#!NUBTactile_TEXT_FILE!#\r\nhola 500 1000\r\nsi 20\r\n");
+    }
     void textFile()
     {
-        QVERIFY(writeFile("words", "#!NUBTactile_TEXT_FILE!#\nhola 500 1000\nsi 20"));
+        QFETCH(QByteArray, content);
+        QVERIFY(writeFile("words", content));
         dirty();
         form->openName = form->dir.filePath("words");
         form->mark();

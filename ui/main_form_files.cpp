@@ -220,7 +220,7 @@ void main_form::fileOpen()
     fileNew();
 
     const std::string magic = readMagicLine(in);
-    if (magic == TEXT_MAGIC) {
+    if (isMagicLine(magic, TEXT_MAGIC)) {
         sendToParallelPort(in, app, LPT1Action->isChecked() ? LPT1_BASE : LPT2_BASE);
         return;
     }
