@@ -126,6 +126,11 @@ private slots:
         QTest::newRow("UTF-8 cut at the end")
             << MAGIC + "1\n2\n3\n4\n5\n1\nca\xc3" << false << QString("1|2|3|4|5|caÃ|-||1|0");
         QTest::newRow("six values") << MAGIC + "1\n2\n3\n4\n5\n0\n" << true << RESET;
+        // Longer than a line edit takes by default; the word starts at an odd
+        // offset, so that a letter lies across every 64 KiB boundary.
+        QTest::newRow("long values")
+            << MAGIC + QByteArray(40000, '7') + "\n2\n3\n4\n5\n1\n" + QString(40000, u'ñ').toUtf8()
+            << false << QString(40000, '7') + "|2|3|4|5|" + QString(40000, u'ñ') + "|-||1|0";
     }
     void open()
     {

@@ -16,6 +16,7 @@
 #include <QStringList>
 
 #include <fstream>
+#include <limits>
 #include <new>
 #include <string>
 
@@ -247,6 +248,12 @@ void main_form::fileOpen()
         return;
     }
 
+    // A line edit cuts what it is given at its maximum length, 32767 by
+    // default: the fields take what the file holds instead.
+    const auto load = [](QLineEdit* field, const QString& value) {
+        field->setMaxLength(std::numeric_limits<int>::max());
+        field->setText(value);
+    };
     const QString& mode = values.at(5);
     const QString& sequence = values.at(6);
     if (mode == QLatin1String("0")) {
@@ -254,22 +261,22 @@ void main_form::fileOpen()
     } else if (mode == QLatin1String("1")) {
         word_label->setEnabled(true);
         word_text->setEnabled(true);
-        word_text->setText(sequence);
+        load(word_text, sequence);
         mode_combo->setCurrentIndex(1);
     } else if (mode == QLatin1String("2") || mode == QLatin1String("3") ||
                mode == QLatin1String("4")) {
         length_label->setEnabled(true);
         sequence_length_text->setEnabled(true);
-        sequence_length_text->setText(sequence);
+        load(sequence_length_text, sequence);
         mode_combo->setCurrentIndex(mode.toInt());
     } else {
         error(FORMAT_PROBLEM);
     }
-    trigger_time_text->setText(values.at(0));
-    after_trigger_time_text->setText(values.at(1));
-    char_time_text->setText(values.at(2));
-    after_char_time_text->setText(values.at(3));
-    loop_count_text->setText(values.at(4));
+    load(trigger_time_text, values.at(0));
+    load(after_trigger_time_text, values.at(1));
+    load(char_time_text, values.at(2));
+    load(after_char_time_text, values.at(3));
+    load(loop_count_text, values.at(4));
 }
 
 void main_form::fileSave()
