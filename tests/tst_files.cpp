@@ -2,7 +2,9 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QMessageBox>
 #include <QRegularExpression>
+#include <QTimer>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -27,6 +29,16 @@ rlim_t addressSpaceInUse()
     const QRegularExpression vmSize("VmSize:\\s*(\\d+) kB");
     return vmSize.match(QString::fromLatin1(status.readAll())).captured(1).toULong() * 1024;
 }
+
+// The window with its own overwrite question.
+class AskingForm : public ProbeWorld, public main_form
+{
+public:
+    QString saveName;
+
+private:
+    QString saveFileName() override { return saveName; }
+};
 
 } // namespace
 
@@ -200,6 +212,37 @@ private slots:
         QCOMPARE(form->overwriteAsked, QStringList(2, form->dir.filePath("settings")));
         QCOMPARE(workFiles(), QStringList{"settings"});
         QCOMPARE(form->errors, QStringList());
+    }
+
+    // The question shows the file name as it is; Return takes Yes, Escape No.
+    void overwriteQuestion_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::newRow("Return") << int(Qt::Key_Return) << MAGIC + "\n\n\n\n\n0\n\n";
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << QByteArray("old\n");
+    }
+    void overwriteQuestion()
+    {
+        QFETCH(int, key);
+        QFETCH(QByteArray, saved);
+        AskingForm asking;
+        asking.saveName = asking.dir.filePath("<i>big");
+        QVERIFY(writeFile(asking.saveName, "old\n"));
+        QStringList seen;
+        QTimer::singleShot(0, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                seen << box->windowTitle() << box->text()
+                     << (box->textFormat() == Qt::PlainText ? "plain" : "markup");
+                QTest::keyClick(box, Qt::Key(key));
+            }
+        });
+        asking.fileSave();
+        QCOMPARE(seen, QStringList({"Overwrite file?",
+                                    "A file called " + asking.saveName +
+                                        " already exists. Do you want to overwrite it?",
+                                    "plain"}));
+        QCOMPARE(readFile(asking.saveName), saved);
     }
 
     // A word larger than the memory left is refused with a message, and the

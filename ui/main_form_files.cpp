@@ -196,11 +196,15 @@ QString main_form::saveFileName()
 
 bool main_form::confirmOverwrite(const QString& fileName)
 {
-    const QMessageBox::StandardButton answer = QMessageBox::question(
-        this, tr("Overwrite file?"),
+    QMessageBox question(
+        QMessageBox::Question, tr("Overwrite file?"),
         tr("A file called %1 already exists. Do you want to overwrite it?").arg(fileName),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
-    return answer == QMessageBox::Yes;
+        QMessageBox::Yes | QMessageBox::No, this);
+    // Plain text: a file name is shown as it is, never read as markup.
+    question.setTextFormat(Qt::PlainText);
+    question.setDefaultButton(QMessageBox::Yes);
+    question.setEscapeButton(QMessageBox::No);
+    return question.exec() == QMessageBox::Yes;
 }
 
 void main_form::fileOpen()
