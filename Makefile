@@ -26,6 +26,7 @@ test: build
 bench: build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/nubtactile-bench
 	$(BUILD_DIR)/bench/nubtactile-portio-cost
+	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/nubtactile-config-open
 
 run: build
 	mkdir -p $(RUN_DIR)
