@@ -15,20 +15,21 @@
 int main(int argc, char** argv)
 {
     std::srand(unsigned(std::time(nullptr)));
-    // The application and its window live until the process ends: closing the
-    // window ends the event loop with status 0 after saving the port choice.
-    auto* app = new QApplication(argc, argv);
+    // Closing the window saves the port choice, schedules the window's deletion
+    // and ends the event loop with status 0; leaving the loop carries out that
+    // deletion, and the application goes at the end of main.
+    QApplication app(argc, argv);
 #ifdef NUBTACTILE_SIMULATED_PORT
     portsim::traceDataLines();
 #endif
     auto* window = new main_form(nullptr, nullptr, Qt::Window);
     lowerDataLinesOnTermination();
-    window->app = app;
+    window->app = &app;
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         window->move(centredPosition(screen->geometry().size(), window->size()));
     window->setFixedSize(window->width(), window->height());
     window->data = nullptr;
     window->show();
-    QObject::connect(app, &QGuiApplication::lastWindowClosed, app, &QCoreApplication::quit);
-    return app->exec();
+    QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, &QCoreApplication::quit);
+    return app.exec();
 }
