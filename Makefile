@@ -28,7 +28,7 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-test: build
+test: package
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 test-sanitized: deps
@@ -41,6 +41,12 @@ bench: build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/nubtactile-bench
 	$(BUILD_DIR)/bench/nubtactile-portio-cost
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/nubtactile-config-open
+
+# The Debian package build/nubtactile_<version>_<arch>.deb. `make test` builds
+# it first, so that its test checks the package of this very build.
+.PHONY: package
+package: build
+	cmake --build $(BUILD_DIR) --target package
 
 run: build
 	mkdir -p $(RUN_DIR)
