@@ -57,7 +57,7 @@ int claim(unsigned base);
 
 // The line for a refused claim of `base` with `error`:
 // "can't open /dev/parport0: <system error text>", with a hint for the usual
-// causes (EACCES, ENXIO, EBUSY); for a base without a device
+// causes (ENOENT, EACCES, ENXIO, EBUSY); for a base without a device
 // "no parport device for base 0x3bc".
 std::string refusal(unsigned base, int error);
 
