@@ -212,6 +212,14 @@ void pin_mode(int pins, int mode)
         pin_output_mode(pins);
 }
 
+void pin_lower_data_lines_in_handler()
+{
+    // clear_pin(0xFF) would read the register first; with all eight lines
+    // lowered the result is the same without the read.
+    if (claimed && (lp_output_pins & DATA_BITS))
+        portio_write_data_in_handler(std::uint8_t(lp_invert_masks[DATA]), unsigned(lp_base));
+}
+
 void pin_layer_reset()
 {
     claimed = false;

@@ -19,7 +19,7 @@ extern const int LP_PIN[26];
 extern const int lp_invert_masks[3];
 
 // Control-register bits that are not connector pins.
-constexpr int LP_IRQ_MODE = 0x100000;  // control bit 4, interrupt enable
+constexpr int LP_IRQ_MODE = 0x100000;   // control bit 4, interrupt enable
 constexpr int LP_DATA_INPUT = 0x200000; // control bit 5, data lines are inputs when set
 
 extern int lp_base;        // base I/O address of the claimed port
@@ -49,6 +49,11 @@ void pin_input_mode(int pins);
 void pin_output_mode(int pins);
 // mode 0: pin_input_mode, mode 1: pin_output_mode, anything else: nothing.
 void pin_mode(int pins, int mode);
+
+// For a signal handler: lowers all eight data lines, when they are outputs,
+// with one register write and nothing else (async-signal-safe; lp_register is
+// left as it was, the process being about to end).
+void pin_lower_data_lines_in_handler();
 
 // Back to the uninitialised state (nothing claimed, empty masks, registers 0).
 // A test starts from here; the program never needs it.

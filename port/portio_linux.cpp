@@ -80,3 +80,19 @@ void portio_write(std::uint8_t value, unsigned address)
         return;
     }
 }
+
+void portio_write_data_in_handler(std::uint8_t value, unsigned base)
+{
+    using namespace portio_linux;
+    switch (way) {
+    case Way::Device:
+        ppdev::writeDataInHandler(value);
+        return;
+    case Way::Direct:
+        // outb is one instruction.
+        direct.write(value, base);
+        return;
+    case Way::None:
+        return;
+    }
+}

@@ -238,4 +238,12 @@ void write(std::uint8_t value, unsigned address)
     }
 }
 
+void writeDataInHandler(std::uint8_t value)
+{
+    if (fd < 0)
+        return;
+    unsigned char data = value;
+    calls.ioctl(fd, PPWDATA, &data);
+}
+
 } // namespace ppdev

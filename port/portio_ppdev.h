@@ -70,6 +70,11 @@ bool claimed();
 std::uint8_t read(unsigned address);
 void write(std::uint8_t value, unsigned address);
 
+// From a signal handler: writes `value` to the data register of the held port
+// with one ioctl and nothing else (no report of a failure, no bookkeeping: the
+// process is ending). Does nothing when no port is held.
+void writeDataInHandler(std::uint8_t value);
+
 } // namespace ppdev
 
 #endif

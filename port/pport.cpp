@@ -9,7 +9,6 @@
 #include <QProgressDialog>
 
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <sched.h>
@@ -336,36 +335,4 @@ int sendToParallelPort(std::istream& stream, QApplication*& /*app*/, int /*port*
 void resetParallelPort(int /*port*/)
 {
     clear_pin(ALL_DATA_LINES);
-}
-
-namespace
-{
-
-const int TERMINATING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-// Runs in place of whatever the main thread was doing, maybe in the middle of
-// a hold: lowering the lines is a register read and write (an instruction or
-// an ioctl), safe here; nothing else is touched before the signal's own
-// default action ends the process.
-void lowerAndTerminate(int signal)
-{
-    clear_pin(ALL_DATA_LINES);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
-} // namespace
-
-void lowerDataLinesOnTermination()
-{
-    struct sigaction action = {};
-    action.sa_handler = lowerAndTerminate;
-    sigfillset(&action.sa_mask);
-    for (const int signal : TERMINATING_SIGNALS) {
-        // A signal the caller chose to ignore (nohup) stays ignored.
-        struct sigaction previous = {};
-        if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
-            continue;
-        sigaction(signal, &action, nullptr);
-    }
 }

@@ -50,12 +50,6 @@ int sendToParallelPort(std::istream& stream, QApplication*& app, int port);
 // Lowers all eight data lines of the port claimed last. `port` is not used.
 void resetParallelPort(int port);
 
-// Makes SIGINT, SIGTERM, SIGHUP and SIGQUIT lower all data lines before they
-// end the process (with the signal's own status), so that a program stopped
-// from its terminal or by the session never leaves dots raised on the cell.
-// The port choice is not saved then. Call once, after the first claim.
-void lowerDataLinesOnTermination();
-
 // The value the progress dialog shows after `step` of `total` steps
 // (1 <= total, 0 <= step <= total). The dialog counts in int: a total up to
 // INT_MAX is shown as is; a larger one is scaled so that the shown value is at

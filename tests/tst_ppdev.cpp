@@ -4,18 +4,21 @@
 #include "portio_linux.h"
 #include "portio_ppdev.h"
 #include "pport.h"
+#include "termination.h"
 
 #include <QApplication>
 #include <QProcess>
 #include <QtTest>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <functional>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
 #include <map>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 // Everything here runs against recording fakes of the device calls and of the
 // direct way: no test touches /dev/parport* or ioperm.
@@ -97,6 +100,7 @@ void installFakes()
 }
 
 const char CHILD_ARGUMENT[] = "--refused-port-child";
+const char SIGNAL_CHILD_ARGUMENT[] = "--terminated-child";
 
 } // namespace
 
@@ -246,6 +250,27 @@ private slots:
                             "can't get IO permissions!: Function not implemented\n"
                             "PARALLEL PORT NOT FOUND\n"));
     }
+
+    // A terminating signal while a cell is raised: the handler lowers the
+    // lines with the one ioctl, reports nothing even when that fails (stdio
+    // is not safe there), and the process ends with the signal's own status.
+    void terminationLowersLines_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("lowered") << QString();
+        QTest::newRow("lowering refused") << "EIO";
+    }
+    void terminationLowersLines()
+    {
+        QFETCH(QString, failure);
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {SIGNAL_CHILD_ARGUMENT, failure});
+        QVERIFY(child.waitForFinished(10000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(child.exitCode(), SIGTERM);
+        QCOMPARE(child.readAllStandardOutput(), QByteArray("WDATA=00\nWDATA=3f\nWDATA=00\n"));
+        QCOMPARE(child.readAllStandardError(), QByteArray());
+    }
 };
 
 int main(int argc, char** argv)
@@ -256,6 +281,34 @@ int main(int argc, char** argv)
         fake.refused = {{"CLAIM", ENXIO}, {"ioperm", ENOSYS}};
         initializeParallelPort(LPT1_BASE);
         return 0;
+    }
+    // LPT1 through the device, whose data writes are told on standard output
+    // with write(), which a signal handler may call.
+    if (argc == 3 && qstrcmp(argv[1], SIGNAL_CHILD_ARGUMENT) == 0) {
+        static bool refuseLowering = false;
+        static const ppdev::DeviceCalls device{
+            [](const char*, int) { return 7; },
+            [](int, unsigned long request, void* argument) {
+                if (request != PPWDATA)
+                    return 0;
+                const unsigned value = *static_cast<unsigned char*>(argument);
+                char line[] = "WDATA=00\n";
+                line[6] = "0123456789abcdef"[value >> 4];
+                line[7] = "0123456789abcdef"[value & 0xF];
+                if (write(STDOUT_FILENO, line, sizeof line - 1) < 0 || refuseLowering) {
+                    errno = EIO;
+                    return -1;
+                }
+                return 0;
+            },
+            [](int) { return 0; }};
+        ppdev::setDeviceCalls(&device);
+        initializeParallelPort(LPT1_BASE);
+        lowerDataLinesOnTermination();
+        set_pin(0x3F);
+        refuseLowering = qstrcmp(argv[2], "EIO") == 0;
+        std::raise(SIGTERM);
+        return 3;
     }
     QApplication app(argc, argv);
     TestPpdev test;

@@ -3,6 +3,7 @@
 #include "port_session.h"
 #include "portio_sim.h"
 #include "pport.h"
+#include "termination.h"
 #include "virtual_clock.h"
 
 #include <QApplication>

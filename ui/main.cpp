@@ -1,6 +1,6 @@
 #include "main_form.h"
 #include "placement.h"
-#include "pport.h"
+#include "termination.h"
 
 #include <QApplication>
 #include <QScreen>
