@@ -1,10 +1,11 @@
 #include "pins.h"
 
+#include "port_refusal.h"
 #include "portio.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <utility>
 
 const int LP_PIN[26] = {
     0,                                                 // no pin 0
@@ -128,16 +129,22 @@ void controlreg_output_mode(int pins)
 
 } // namespace
 
-int pin_init_user(int base)
+int pin_init_user(int base, PortRefusal* refusal)
 {
     lp_base = base;
-    if (portio_claim(unsigned(base)) != 0) {
+    std::vector<std::string> reasons;
+    if (portio_claim(unsigned(base), reasons) != 0) {
         const int error = errno;
         // Whatever an earlier claim allowed belongs to another address now.
         claimed = false;
         lp_output_pins = 0;
         lp_input_pins = 0;
-        std::fprintf(stderr, "can't get IO permissions!: %s\n", std::strerror(error));
+        if (refusal) {
+            refusal->error = error;
+            refusal->lines = std::move(reasons);
+            refusal->lines.push_back(std::string("can't get IO permissions!: ") +
+                                     std::strerror(error));
+        }
         return -1;
     }
     claimed = true;

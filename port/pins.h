@@ -12,6 +12,8 @@
 // hardware register followed by a write; a register holding none of the
 // requested bits is not touched. No system call, no allocation.
 
+struct PortRefusal;
+
 // Connector pin number (0 to 25) to mask; 0 for pin 0 and the grounds 18-25.
 extern const int LP_PIN[26];
 
@@ -27,10 +29,11 @@ extern int lp_output_pins; // pins that may be written now
 extern int lp_input_pins;  // pins that may be read now
 extern int lp_register[3]; // last logical value read from or written to each register
 
-// Claims the port at `base`. Returns 0; or -1 after printing
-// "can't get IO permissions!: <system error text>" on standard error, leaving
-// no pin writable or readable.
-int pin_init_user(int base);
+// Claims the port at `base`. Returns 0; or -1, leaving no pin writable or
+// readable, with `refusal` (when given) holding the system's error and, after
+// the lines of the other ways in that were refused, "can't get IO
+// permissions!: <system error text>". Prints nothing.
+int pin_init_user(int base, PortRefusal* refusal = nullptr);
 
 // Raises (logical 1) / lowers (logical 0) every output pin in `pins`; others
 // are ignored. Data lines not named keep their level.

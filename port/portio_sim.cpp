@@ -84,7 +84,7 @@ void trace(unsigned address, std::uint8_t before, std::uint8_t value)
 
 } // namespace
 
-int portio_claim(unsigned base)
+int portio_claim(unsigned base, std::vector<std::string>& /*reasons*/)
 {
     if (refusal != 0) {
         errno = refusal;

@@ -9,8 +9,6 @@
 #include <QProgressDialog>
 
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <sched.h>
 #include <string>
 
@@ -264,16 +262,18 @@ std::string wordBytes(const std::string& token)
 
 } // namespace
 
-void initializeParallelPort(int base)
+std::optional<PortRefusal> initializeParallelPort(int base)
 {
     // Timer slack is per thread and inherited; the transmission runs on this one.
     requestPreciseTimers();
-    if (pin_init_user(base) != 0) {
-        std::fputs("PARALLEL PORT NOT FOUND\n", stderr);
-        std::exit(1);
+    PortRefusal refusal;
+    if (pin_init_user(base, &refusal) != 0) {
+        refusal.lines.push_back("PARALLEL PORT NOT FOUND");
+        return refusal;
     }
     pin_output_mode(DATA_AND_CONTROL_PINS);
     clear_pin(ALL_DATA_LINES);
+    return std::nullopt;
 }
 
 int scaledProgress(std::uint64_t step, std::uint64_t total)

@@ -1,8 +1,11 @@
 #ifndef PPORT_H
 #define PPORT_H
 
+#include "port_refusal.h"
+
 #include <cstdint>
 #include <istream>
+#include <optional>
 
 class QApplication;
 struct Braille_Data;
@@ -12,10 +15,12 @@ constexpr int LPT1_BASE = 0x378;
 constexpr int LPT2_BASE = 0x278;
 
 // Claims the port at `base`, makes the eight data lines and the four control
-// pins outputs and lowers all data lines. Asks for precise timers. When the
-// port cannot be claimed, prints "PARALLEL PORT NOT FOUND" on standard error
-// and ends the process with status 1. May be called again for another base.
-void initializeParallelPort(int base);
+// pins outputs and lowers all data lines. Asks for precise timers. May be
+// called again for another base. Returns nothing when the port is ready; when
+// it cannot be claimed, the refusal, whose lines end with "PARALLEL PORT NOT
+// FOUND", and no pin can be driven until a later claim succeeds. Prints
+// nothing and never ends the process: telling the operator is the caller's.
+[[nodiscard]] std::optional<PortRefusal> initializeParallelPort(int base);
 
 // Plays `record` on the port claimed last, under a modal "Sending..." progress
 // dialog with an "Abort" button.

@@ -22,10 +22,15 @@ int main(int argc, char** argv)
     portsim::traceDataLines();
 #endif
     auto* window = new main_form(nullptr, nullptr, Qt::Window);
-    lowerDataLinesOnTermination();
     window->app = app;
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         window->move(centredPosition(screen->geometry().size(), window->size()));
+    // After the move, so that the box stands where the window would have.
+    if (const PortRefusal* refusal = window->portRefusedAtStart()) {
+        window->tellPortRefusal(*refusal);
+        return 1;
+    }
+    lowerDataLinesOnTermination();
     window->setFixedSize(window->width(), window->height());
     window->data = nullptr;
     window->show();
