@@ -168,10 +168,11 @@ private slots:
         QProcess program;
         start(program, NUBTACTILE_SIM_PATH, "xcb", display);
 
-        const QByteArray shell =
-            xdotool(program, {"search", "--sync", "--onlyvisible", "--name", "^NUBTactile$",
-                              "getwindowgeometry", "--shell", "windowfocus", "--sync", "key", "F2",
-                              "sleep", "0.3", "key", "ctrl+q"});
+        // Found by its caption, which says that the port is simulated.
+        const QByteArray shell = xdotool(
+            program, {"search", "--sync", "--onlyvisible", "--name",
+                      "^NUBTactile \\(simulated port\\)$", "getwindowgeometry", "--shell",
+                      "windowfocus", "--sync", "key", "F2", "sleep", "0.3", "key", "ctrl+q"});
         QMap<QString, int> geometry;
         for (const QString& line : QString::fromUtf8(shell).split('\n'))
             geometry[line.section('=', 0, 0)] = line.section('=', 1).toInt();

@@ -22,6 +22,10 @@ int main(int argc, char** argv)
     portsim::traceDataLines();
 #endif
     auto* window = new main_form(nullptr, nullptr, Qt::Window);
+#ifdef NUBTACTILE_SIMULATED_PORT
+    // A rehearsal must never be taken for a session on the cell.
+    window->setWindowTitle(QStringLiteral("NUBTactile (simulated port)"));
+#endif
     window->app = app;
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         window->move(centredPosition(screen->geometry().size(), window->size()));
