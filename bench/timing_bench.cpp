@@ -176,7 +176,8 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication* appPointer = &app;
-    initializeParallelPort(LPT1_BASE);
+    if (initializeParallelPort(LPT1_BASE))
+        return 1;
 
     std::string text;
     for (int i = 0; i < REPEATS; ++i)

@@ -6,9 +6,6 @@
 #include "pins.h"
 
 #include <climits>
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <sched.h>
 #include <string>
 
@@ -292,16 +289,18 @@ int playFile(Timeline& timeline, std::istream& stream)
 
 } // namespace
 
-void initializeParallelPort(int base)
+std::optional<PortRefusal> initializeParallelPort(int base)
 {
     // Timer slack is per thread and inherited; the transmission runs on this one.
     requestPreciseTimers();
-    if (pin_init_user(base) != 0) {
-        std::fputs("PARALLEL PORT NOT FOUND\n", stderr);
-        std::exit(1);
+    PortRefusal refusal;
+    if (pin_init_user(base, &refusal) != 0) {
+        refusal.lines.push_back("PARALLEL PORT NOT FOUND");
+        return refusal;
     }
     pin_output_mode(DATA_AND_CONTROL_PINS);
     clear_pin(ALL_DATA_LINES);
+    return std::nullopt;
 }
 
 TransmissionObserver::~TransmissionObserver() = default;
@@ -339,36 +338,4 @@ int sendToParallelPort(std::istream& stream, TransmissionObserver& observer)
 void resetParallelPort(int /*port*/)
 {
     clear_pin(ALL_DATA_LINES);
-}
-
-namespace
-{
-
-const int TERMINATING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-// Runs in place of whatever the main thread was doing, maybe in the middle of
-// a hold: lowering the lines is a register read and write (an instruction or
-// an ioctl), safe here; nothing else is touched before the signal's own
-// default action ends the process.
-void lowerAndTerminate(int signal)
-{
-    clear_pin(ALL_DATA_LINES);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
-} // namespace
-
-void lowerDataLinesOnTermination()
-{
-    struct sigaction action = {};
-    action.sa_handler = lowerAndTerminate;
-    sigfillset(&action.sa_mask);
-    for (const int signal : TERMINATING_SIGNALS) {
-        // A signal the caller chose to ignore (nohup) stays ignored.
-        struct sigaction previous = {};
-        if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
-            continue;
-        sigaction(signal, &action, nullptr);
-    }
 }

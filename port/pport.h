@@ -1,8 +1,11 @@
 #ifndef PPORT_H
 #define PPORT_H
 
+#include "port_refusal.h"
+
 #include <cstdint>
 #include <istream>
+#include <optional>
 
 struct Braille_Data;
 
@@ -11,10 +14,12 @@ constexpr int LPT1_BASE = 0x378;
 constexpr int LPT2_BASE = 0x278;
 
 // Claims the port at `base`, makes the eight data lines and the four control
-// pins outputs and lowers all data lines. Asks for precise timers. When the
-// port cannot be claimed, prints "PARALLEL PORT NOT FOUND" on standard error
-// and ends the process with status 1. May be called again for another base.
-void initializeParallelPort(int base);
+// pins outputs and lowers all data lines. Asks for precise timers. May be
+// called again for another base. Returns nothing when the port is ready; when
+// it cannot be claimed, the refusal, whose lines end with "PARALLEL PORT NOT
+// FOUND", and no pin can be driven until a later claim succeeds. Prints
+// nothing and never ends the process: telling the operator is the caller's.
+[[nodiscard]] std::optional<PortRefusal> initializeParallelPort(int base);
 
 // What one raised cell was asked to be and what it was. Times are in ns from
 // the transmission's origin: the moment its first edge was scheduled for.
@@ -88,11 +93,5 @@ int sendToParallelPort(std::istream& stream, TransmissionObserver& observer);
 
 // Lowers all eight data lines of the port claimed last. `port` is not used.
 void resetParallelPort(int port);
-
-// Makes SIGINT, SIGTERM, SIGHUP and SIGQUIT lower all data lines before they
-// end the process (with the signal's own status), so that a program stopped
-// from its terminal or by the session never leaves dots raised on the cell.
-// The port choice is not saved then. Call once, after the first claim.
-void lowerDataLinesOnTermination();
 
 #endif

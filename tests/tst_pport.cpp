@@ -3,6 +3,7 @@
 #include "port_session.h"
 #include "portio_sim.h"
 #include "pport.h"
+#include "termination.h"
 #include "time_audit.h"
 #include "virtual_clock.h"
 
@@ -26,7 +27,6 @@ namespace
 {
 
 constexpr std::int64_t MS = NS_PER_MS;
-const char* const REFUSED_PORT_ARG = "--claim-refused-port";
 const char* const TERMINATED_ARG = "--terminated-while-raised";
 using Times = QList<quint32>; // loops, trigger, pause, hold, interval
 
@@ -115,7 +115,7 @@ private slots:
     {
         portsim::setHardware(LPT2_BASE, 0xFF);
         prctl(PR_SET_TIMERSLACK, 50'000UL, 0UL, 0UL, 0UL);
-        initializeParallelPort(LPT2_BASE);
+        QVERIFY(!initializeParallelPort(LPT2_BASE));
         QCOMPARE(portsim::hardware(LPT2_BASE), 0);
         QCOMPARE(lp_output_pins, 0x3F00FF);
         QCOMPARE(prctl(PR_GET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL), 1);
@@ -139,18 +139,6 @@ private slots:
         QCOMPARE(sendToParallelPort(r, quiet), 1);
         QCOMPARE(during, permitted ? SCHED_FIFO : SCHED_OTHER);
         QCOMPARE(sched_getscheduler(0), SCHED_OTHER);
-    }
-
-    void refusedPortEndsProcess()
-    {
-        QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), {REFUSED_PORT_ARG});
-        QVERIFY(child.waitForFinished(10000));
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 1);
-        QCOMPARE(child.readAllStandardError(),
-                 QByteArray("can't get IO permissions!: Operation not permitted\n"
-                            "PARALLEL PORT NOT FOUND\n"));
     }
 
     void terminationLowersLines()
@@ -367,13 +355,9 @@ private slots:
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && std::strcmp(argv[1], REFUSED_PORT_ARG) == 0) {
-        portsim::refuseClaims();
-        initializeParallelPort(LPT1_BASE);
-        return 2;
-    }
     if (argc == 2 && std::strcmp(argv[1], TERMINATED_ARG) == 0) {
-        initializeParallelPort(LPT1_BASE);
+        if (initializeParallelPort(LPT1_BASE))
+            return 2;
         lowerDataLinesOnTermination();
         portsim::traceDataLines();
         set_pin(0x3F);

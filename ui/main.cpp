@@ -1,6 +1,6 @@
 #include "main_form.h"
 #include "placement.h"
-#include "pport.h"
+#include "termination.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -23,10 +23,20 @@ int main(int argc, char** argv)
     portsim::traceDataLines();
 #endif
     auto* window = new main_form(nullptr, nullptr, Qt::Window);
-    lowerDataLinesOnTermination();
+#ifdef NUBTACTILE_SIMULATED_PORT
+    // A rehearsal must never be taken for a session on the cell.
+    window->setWindowTitle(QStringLiteral("NUBTactile (simulated port)"));
+#endif
     window->app = &app;
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         window->move(centredPosition(screen->geometry().size(), window->size()));
+    // After the move, so that the box stands where the window would have.
+    if (const PortRefusal* refusal = window->portRefusedAtStart()) {
+        window->tellPortRefusal(*refusal);
+        delete window;
+        return 1;
+    }
+    lowerDataLinesOnTermination();
     window->setFixedSize(window->width(), window->height());
     window->data = nullptr;
     window->show();
