@@ -3,11 +3,13 @@
 #include "cp437.h"
 #include "nubtactile.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QLineEdit>
 #include <QLocale>
 
+#include <array>
 #include <string>
 
 namespace
@@ -15,6 +17,10 @@ namespace
 
 const char LOG_PROBLEM[] = "There was a problem while trying to save the log information";
 const std::string ASTERISKS(48, '*');
+// The presented line goes to the file in pieces of about this many bytes.
+constexpr std::size_t LOG_PIECE_BYTES = 4096;
+// The longest text of one code and its separator: three digits and ", ".
+constexpr std::size_t LONGEST_CODE_BYTES = 5;
 
 // Always English names, whatever the operator's locale, so that every log
 // reads the same and a script can parse it.
@@ -23,39 +29,19 @@ std::string dateText(const QDateTime& moment)
     return QLocale::c().toString(moment, QStringLiteral("ddd MMM d hh:mm:ss yyyy")).toStdString();
 }
 
-std::string codeAsCharacter(std::uint16_t code)
+// How each code reads on the presented line of `mode`: as its character in
+// text mode, random valid and, for the codes that have a cell, random mixed;
+// as a decimal number otherwise. Codes are bytes, so 256 texts cover them.
+std::array<std::string, 256> codeTexts(std::int32_t mode)
 {
-    return cp437ToUtf8(static_cast<unsigned char>(code & 0xFF));
-}
-
-std::string codeAsNumber(std::uint16_t code)
-{
-    return std::to_string(code);
-}
-
-// The line that says what was presented; a random list of length 0 has no
-// line end of its own (the tail's first line end closes it).
-std::string presentedLine(const Braille_Data& record)
-{
-    std::string line;
-    if (record.mode == MODE_TEXT) {
-        line = "Text: ";
-        for (std::uint32_t i = 0; i < record.length; ++i)
-            line += codeAsCharacter(record.word[i]);
-        return line + "\n";
+    std::array<std::string, 256> texts;
+    for (unsigned code = 0; code < texts.size(); ++code) {
+        const bool asCharacter = mode == MODE_TEXT || mode == MODE_RANDOM_VALID ||
+                                 (mode == MODE_RANDOM_MIXED && isValidCode(code));
+        texts[code] =
+            asCharacter ? cp437ToUtf8(static_cast<unsigned char>(code)) : std::to_string(code);
     }
-    line = "Random sequence: ";
-    for (std::uint32_t i = 0; i < record.length; ++i) {
-        const std::uint16_t code = record.word[i];
-        if (i > 0)
-            line += ", ";
-        const bool asCharacter = record.mode == MODE_RANDOM_VALID ||
-                                 (record.mode == MODE_RANDOM_MIXED && isValidCode(code));
-        line += asCharacter ? codeAsCharacter(code) : codeAsNumber(code);
-    }
-    if (record.length > 0)
-        line += "\n";
-    return line;
+    return texts;
 }
 
 } // namespace
@@ -79,6 +65,16 @@ QString main_form::logFileName() const
     return name;
 }
 
+void main_form::reportLogProblem()
+{
+    const bool busy = QApplication::overrideCursor() != nullptr;
+    if (busy)
+        QApplication::restoreOverrideCursor();
+    error(LOG_PROBLEM);
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
 bool main_form::writeLog(const std::string& text)
 {
     std::fstream& log = data->logFile;
@@ -89,7 +85,7 @@ bool main_form::writeLog(const std::string& text)
     log.flush();
     if (log.good())
         return true;
-    error(LOG_PROBLEM);
+    reportLogProblem();
     return false;
 }
 
@@ -102,14 +98,10 @@ void main_form::startLog()
     if (!data->log)
         return;
 
-    data->logFile.open(logFileName().toUtf8().constData(),
-                       std::ios::out | std::ios::app | std::ios::binary);
-    if (!data->logFile.is_open()) {
-        error(LOG_PROBLEM);
-        return;
-    }
-
+    // Everything that needs memory is made before the file is opened, so that
+    // a failed allocation leaves no part of an entry behind.
     const Braille_Data& record = *data;
+    const QByteArray fileName = logFileName().toUtf8();
     std::string head = ASTERISKS + "\n";
     head += "Session started on: " + dateText(started) + "\n";
     head += "\n";
@@ -121,8 +113,37 @@ void main_form::startLog()
         head += "Loop: " + std::to_string(record.loops) + "\n";
     else
         head += "Length: " + std::to_string(record.length) + "\n";
-    head += presentedLine(record);
-    writeLog(head);
+    const bool text = record.mode == MODE_TEXT;
+    head += text ? "Text: " : "Random sequence: ";
+    const std::array<std::string, 256> texts = codeTexts(record.mode);
+    std::string piece;
+    piece.reserve(LOG_PIECE_BYTES + LONGEST_CODE_BYTES);
+
+    data->logFile.open(fileName.constData(), std::ios::out | std::ios::app | std::ios::binary);
+    if (!data->logFile.is_open()) {
+        reportLogProblem();
+        return;
+    }
+    if (!writeLog(head))
+        return;
+
+    // A random line of two billion codes takes gigabytes: it goes out piece
+    // by piece, so the log of any send needs no more memory than one piece.
+    for (std::uint32_t i = 0; i < record.length; ++i) {
+        if (i > 0 && !text)
+            piece += ", ";
+        piece += texts[record.word[i] & 0xFF];
+        if (piece.size() >= LOG_PIECE_BYTES) {
+            if (!writeLog(piece))
+                return;
+            piece.clear();
+        }
+    }
+    // An empty random list has no line end of its own: the tail's first one
+    // ends it.
+    if (text || record.length > 0)
+        piece += '\n';
+    writeLog(piece);
 }
 
 void main_form::closeLog()
