@@ -156,10 +156,11 @@ private:
     // The log problem message, shown with the normal cursor even while a send
     // is being prepared under the busy one.
     void reportLogProblem();
-    // The patient's log file: "<name>_<last name>.log" with blanks, slashes
-    // and control characters made "_", so it always lands in the working
-    // directory.
-    QString logFileName() const;
+    // A patient's file: "<name>_<last name>" with blanks, slashes and control
+    // characters made "_", so it always lands in the working directory, then
+    // `suffix` (such as ".log"). The base is cut at a character boundary so
+    // that the whole name fits in 255 bytes of UTF-8; the suffix is kept.
+    QString patientFileName(const QString& suffix) const;
 
     // The file operations' questions, apart so that a test can answer them.
     // Full path of the chosen file, or an empty string when cancelled.

@@ -21,6 +21,8 @@ const std::string ASTERISKS(48, '*');
 constexpr std::size_t LOG_PIECE_BYTES = 4096;
 // The longest text of one code and its separator: three digits and ", ".
 constexpr std::size_t LONGEST_CODE_BYTES = 5;
+// The longest file name, in bytes, that Linux file systems accept.
+constexpr qsizetype FILE_NAME_MAX_BYTES = 255;
 
 // Always English names, whatever the operator's locale, so that every log
 // reads the same and a script can parse it.
@@ -46,23 +48,34 @@ std::array<std::string, 256> codeTexts(std::int32_t mode)
 
 } // namespace
 
-QString main_form::logFileName() const
+QString main_form::patientFileName(const QString& suffix) const
 {
-    // The result always holds "_" and ends in ".log", so once no "/" is left
-    // it is one plain name in the working directory (never "." or "..").
-    QString name =
-        patient_name_text->text() + QLatin1Char('_') + patient_last_name_text->text() + ".log";
-    for (int i = 0; i < name.size(); ++i) {
-        const QChar c = name.at(i);
-        if (c.isHighSurrogate() && i + 1 < name.size() && name.at(i + 1).isLowSurrogate()) {
-            ++i;
-            continue;
-        }
-        if (c == QLatin1Char(' ') || c == QLatin1Char('/') ||
-            c.category() == QChar::Other_Control || c.isSurrogate())
-            name[i] = QLatin1Char('_');
+    // The base always holds "_" and the name ends in the suffix, so once no
+    // "/" is left it is one plain name in the working directory (never "."
+    // or "..").
+    QString base = patient_name_text->text() + QLatin1Char('_') + patient_last_name_text->text();
+    const qsizetype suffixBytes = suffix.toUtf8().size();
+    qsizetype bytes = 0;
+    qsizetype kept = 0;
+    while (kept < base.size()) {
+        const QChar c = base.at(kept);
+        const bool pair =
+            c.isHighSurrogate() && kept + 1 < base.size() && base.at(kept + 1).isLowSurrogate();
+        if (!pair && (c == QLatin1Char(' ') || c == QLatin1Char('/') ||
+                      c.category() == QChar::Other_Control || c.isSurrogate()))
+            base[kept] = QLatin1Char('_');
+        // Its size in UTF-8: a longer name would be refused by the file
+        // system, and then every send would lose its log. Two names that
+        // differ only beyond the limit share a file, which is better than none.
+        const ushort unit = base.at(kept).unicode();
+        const int characterBytes = pair ? 4 : unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+        if (bytes + characterBytes + suffixBytes > FILE_NAME_MAX_BYTES)
+            break;
+        bytes += characterBytes;
+        kept += pair ? 2 : 1;
     }
-    return name;
+    base.truncate(kept);
+    return base + suffix;
 }
 
 void main_form::reportLogProblem()
@@ -101,7 +114,7 @@ void main_form::startLog()
     // Everything that needs memory is made before the file is opened, so that
     // a failed allocation leaves no part of an entry behind.
     const Braille_Data& record = *data;
-    const QByteArray fileName = logFileName().toUtf8();
+    const QByteArray fileName = patientFileName(QStringLiteral(".log")).toUtf8();
     std::string head = ASTERISKS + "\n";
     head += "Session started on: " + dateText(started) + "\n";
     head += "\n";
