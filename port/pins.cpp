@@ -1,10 +1,11 @@
 #include "pins.h"
 
+#include "port_refusal.h"
 #include "portio.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <utility>
 
 const int LP_PIN[26] = {
     0,                                                 // no pin 0
@@ -128,16 +129,22 @@ void controlreg_output_mode(int pins)
 
 } // namespace
 
-int pin_init_user(int base)
+int pin_init_user(int base, PortRefusal* refusal)
 {
     lp_base = base;
-    if (portio_claim(unsigned(base)) != 0) {
+    std::vector<std::string> reasons;
+    if (portio_claim(unsigned(base), reasons) != 0) {
         const int error = errno;
         // Whatever an earlier claim allowed belongs to another address now.
         claimed = false;
         lp_output_pins = 0;
         lp_input_pins = 0;
-        std::fprintf(stderr, "can't get IO permissions!: %s\n", std::strerror(error));
+        if (refusal) {
+            refusal->error = error;
+            refusal->lines = std::move(reasons);
+            refusal->lines.push_back(std::string("can't get IO permissions!: ") +
+                                     std::strerror(error));
+        }
         return -1;
     }
     claimed = true;
@@ -210,6 +217,14 @@ void pin_mode(int pins, int mode)
         pin_input_mode(pins);
     else if (mode == 1)
         pin_output_mode(pins);
+}
+
+void pin_lower_data_lines_in_handler()
+{
+    // clear_pin(0xFF) would read the register first; with all eight lines
+    // lowered the result is the same without the read.
+    if (claimed && (lp_output_pins & DATA_BITS))
+        portio_write_data_in_handler(std::uint8_t(lp_invert_masks[DATA]), unsigned(lp_base));
 }
 
 void pin_layer_reset()

@@ -5,7 +5,6 @@
 #include "portio_ppdev.h"
 
 #include <cerrno>
-#include <cstdio>
 
 namespace portio_linux
 {
@@ -31,7 +30,7 @@ void setDirectCalls(const DirectCalls* calls)
 
 } // namespace portio_linux
 
-int portio_claim(unsigned base)
+int portio_claim(unsigned base, std::vector<std::string>& reasons)
 {
     using namespace portio_linux;
     if (ppdev::claim(base) == 0) {
@@ -47,7 +46,7 @@ int portio_claim(unsigned base)
     way = Way::None;
     // Most lab machines reach the port through the device, so its reason is
     // the one the operator can act on; the caller adds the direct way's.
-    std::fprintf(stderr, "%s\n", ppdev::refusal(base, deviceError).c_str());
+    reasons.push_back(ppdev::refusal(base, deviceError));
     errno = directError;
     return -1;
 }
@@ -75,6 +74,22 @@ void portio_write(std::uint8_t value, unsigned address)
         return;
     case Way::Direct:
         direct.write(value, address);
+        return;
+    case Way::None:
+        return;
+    }
+}
+
+void portio_write_data_in_handler(std::uint8_t value, unsigned base)
+{
+    using namespace portio_linux;
+    switch (way) {
+    case Way::Device:
+        ppdev::writeDataInHandler(value);
+        return;
+    case Way::Direct:
+        // outb is one instruction.
+        direct.write(value, base);
         return;
     case Way::None:
         return;

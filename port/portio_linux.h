@@ -9,9 +9,9 @@
 // and writes go to whichever way the last claim took; before a successful
 // claim, and after a refused one, they do nothing and read 0.
 //
-// When both ways are refused, the device's reason goes to standard error as a
-// line of its own ("can't open /dev/parport0: ..."), and portio_claim returns
-// -1 with errno from the direct way, for the caller's final line.
+// When both ways are refused, the device's reason is the line portio_claim
+// adds ("can't open /dev/parport0: ..." with its hint), and it returns -1 with
+// errno from the direct way, for the caller's final line.
 namespace portio_linux
 {
 

@@ -134,6 +134,10 @@ std::string refusal(unsigned base, int error)
     }
     std::string line = std::string("can't open ") + path + ": " + std::strerror(error);
     switch (error) {
+    case ENOENT:
+        // The node exists only while the driver is loaded (and the port is there).
+        line += " (the ppdev driver is not loaded: sudo modprobe ppdev)";
+        break;
     case ENXIO:
     case EBUSY:
         line += " (another driver, usually lp, holds the port)";
@@ -232,6 +236,14 @@ void write(std::uint8_t value, unsigned address)
     default:
         return;
     }
+}
+
+void writeDataInHandler(std::uint8_t value)
+{
+    if (fd < 0)
+        return;
+    unsigned char data = value;
+    calls.ioctl(fd, PPWDATA, &data);
 }
 
 } // namespace ppdev

@@ -57,7 +57,7 @@ int claim(unsigned base);
 
 // The line for a refused claim of `base` with `error`:
 // "can't open /dev/parport0: <system error text>", with a hint for the usual
-// causes (EACCES, ENXIO, EBUSY); for a base without a device
+// causes (ENOENT, EACCES, ENXIO, EBUSY); for a base without a device
 // "no parport device for base 0x3bc".
 std::string refusal(unsigned base, int error);
 
@@ -69,6 +69,11 @@ bool claimed();
 
 std::uint8_t read(unsigned address);
 void write(std::uint8_t value, unsigned address);
+
+// From a signal handler: writes `value` to the data register of the held port
+// with one ioctl and nothing else (no report of a failure, no bookkeeping: the
+// process is ending). Does nothing when no port is held.
+void writeDataInHandler(std::uint8_t value);
 
 } // namespace ppdev
 

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
+#include <unistd.h>
 #include <utility>
 
 namespace
@@ -22,9 +22,7 @@ std::array<std::uint8_t, ADDRESS_MASK + 1> registers{};
 std::vector<unsigned> claimedBases;
 int refusal = 0;
 std::function<void(const portsim::Write&)> observer;
-// Hardware value the last written register held before that write; lets the
-// trace tell a change from a repeated value.
-std::uint8_t previousValue = 0;
+bool tracing = false;
 
 std::vector<portsim::Write>& record()
 {
@@ -41,29 +39,52 @@ bool isDataRegister(unsigned address)
     return std::find(claimedBases.begin(), claimedBases.end(), address) != claimedBases.end();
 }
 
-// U+2800 + byte lies in U+2800..U+28FF: always three bytes of UTF-8.
-void brailleUtf8(std::uint8_t cell, char out[4])
+// One line of the trace: "%12.6f  <U+2800 + value>  0x%02x\n" with the
+// seconds since the process started. Formatted by hand and written with one
+// write(), so that a signal handler can trace the lowering it makes
+// (snprintf and stdio are not async-signal-safe).
+void traceLine(std::int64_t time, std::uint8_t value)
 {
-    const unsigned code = 0x2800u + cell;
-    out[0] = char(0xE0 | (code >> 12));
-    out[1] = char(0x80 | ((code >> 6) & 0x3F));
-    out[2] = char(0x80 | (code & 0x3F));
-    out[3] = '\0';
+    char line[48];
+    std::size_t size = 0;
+    const std::int64_t ns = time - processStart;
+    std::uint64_t us = (std::uint64_t(ns < 0 ? -ns : ns) + 500) / 1000;
+    char digits[24]; // reversed: six decimals, the point, the whole seconds, the sign
+    std::size_t count = 0;
+    for (int i = 0; i < 6; ++i, us /= 10)
+        digits[count++] = char('0' + us % 10);
+    digits[count++] = '.';
+    do {
+        digits[count++] = char('0' + us % 10);
+        us /= 10;
+    } while (us != 0);
+    if (ns < 0)
+        digits[count++] = '-';
+    for (std::size_t pad = count; pad < 12; ++pad)
+        line[size++] = ' ';
+    while (count != 0)
+        line[size++] = digits[--count];
+    // U+2800 + value lies in U+2800..U+28FF: always three bytes of UTF-8.
+    const unsigned code = 0x2800u + value;
+    const char hex[] = "0123456789abcdef";
+    for (const char c :
+         {' ', ' ', char(0xE0 | (code >> 12)), char(0x80 | ((code >> 6) & 0x3F)),
+          char(0x80 | (code & 0x3F)), ' ', ' ', '0', 'x', hex[value >> 4], hex[value & 0xF], '\n'})
+        line[size++] = c;
+    const ssize_t written = ::write(STDERR_FILENO, line, size);
+    (void)written; // nowhere to report a failed trace
 }
 
-void traceWrite(const portsim::Write& w)
+// Traces a write that changed the data register.
+void trace(unsigned address, std::uint8_t before, std::uint8_t value)
 {
-    if (w.value == previousValue || !isDataRegister(w.address))
-        return;
-    char cell[4];
-    brailleUtf8(w.value, cell);
-    std::fprintf(stderr, "%12.6f  %s  0x%02x\n", double(w.time - processStart) / 1e9, cell,
-                 unsigned(w.value));
+    if (tracing && value != before && isDataRegister(address))
+        traceLine(currentClock().now(), value);
 }
 
 } // namespace
 
-int portio_claim(unsigned base)
+int portio_claim(unsigned base, std::vector<std::string>& /*reasons*/)
 {
     if (refusal != 0) {
         errno = refusal;
@@ -91,9 +112,15 @@ void portio_write(std::uint8_t value, unsigned address)
     if (writes.size() == writes.capacity())
         writes.reserve(2 * writes.capacity());
     writes.push_back({currentClock().now(), address, value});
-    previousValue = std::exchange(registers[address], value);
+    trace(address, std::exchange(registers[address], value), value);
     if (observer)
         observer(writes.back());
+}
+
+void portio_write_data_in_handler(std::uint8_t value, unsigned base)
+{
+    base &= ADDRESS_MASK;
+    trace(base, std::exchange(registers[base], value), value);
 }
 
 namespace portsim
@@ -105,7 +132,7 @@ void reset()
     claimedBases.clear();
     refusal = 0;
     observer = nullptr;
-    previousValue = 0;
+    tracing = false;
     record().clear();
 }
 
@@ -136,7 +163,7 @@ void setObserver(std::function<void(const Write&)> newObserver)
 
 void traceDataLines()
 {
-    setObserver(traceWrite);
+    tracing = true;
 }
 
 } // namespace portsim

@@ -9,7 +9,8 @@
 // The simulated port behind portio.h: three hardware registers in memory per
 // claimed base, every write recorded with the current clock's time. Values are
 // raw hardware values, so the pin layer's inversion is visible.
-namespace portsim {
+namespace portsim
+{
 
 struct Write {
     std::int64_t time; // ns, currentClock().now() when written
@@ -17,7 +18,8 @@ struct Write {
     std::uint8_t value; // raw hardware value
 };
 
-// Forgets every write and register value, accepts claims again, removes the observer.
+// Forgets every write and register value, accepts claims again, removes the
+// observer and stops the trace.
 void reset();
 
 // Makes the next claims fail with `error` (an errno value, EPERM by default);
@@ -29,11 +31,12 @@ std::uint8_t hardware(unsigned address);
 // Sets what reading `address` gives, without recording a write (e.g. status lines).
 void setHardware(unsigned address, std::uint8_t value);
 
-// Every write since the last reset, in order.
+// Every write since the last reset, in order. A write made from a signal
+// handler (portio_write_data_in_handler) changes the register and is traced,
+// but is not recorded here: recording may allocate.
 const std::vector<Write>& writes();
 
-// Called after each recorded write (the simulated program prints data-line
-// changes with it). Must not write the port.
+// Called after each recorded write. Must not write the port.
 void setObserver(std::function<void(const Write&)> observer);
 
 // Prints every change of the data register on standard error as

@@ -1,7 +1,9 @@
 // The main window as built and as it starts and ends: widgets, menus,
-// shortcuts, slot table, tab order, the port file and the one shutdown path.
+// shortcuts, slot table, tab order, the port file, the one shutdown path and
+// the end for a refused port.
 
 #include "main_form.h"
+#include "output_capture.h"
 #include "pins.h"
 #include "placement.h"
 #include "portio_sim.h"
@@ -12,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace
 {
@@ -25,8 +28,10 @@ public:
 
     QStringList errors;
     QMap<QString, int> calls;
+    std::optional<bool> display; // unset: the platform's answer
 
     void error(const char* msg) override { errors << QString::fromUtf8(msg); }
+    bool hasDisplay() const override { return display.value_or(main_form::hasDisplay()); }
     void initPPort() override
     {
         ++calls["initPPort"];
@@ -498,6 +503,49 @@ private slots:
         QVERIFY(!form);
         QCOMPARE(calls["close"], 2);
         QCOMPARE(dataWrites(0x378, mark), QList<int>({0}));
+        QCOMPARE(fileContents(PORT_FILE), QByteArray("LPT1\n"));
+    }
+
+    // A refused port, at start (main() then tells the operator) or on a change
+    // of port: the reasons on standard error, in the box only where there is
+    // a display, status 1, and the choice saved before kept.
+    void portRefusal_data()
+    {
+        QTest::addColumn<bool>("atStart");
+        QTest::addColumn<std::optional<bool>>("display");
+        QTest::newRow("at start, offscreen") << true << std::optional<bool>();
+        QTest::newRow("at start, on a display") << true << std::optional<bool>(true);
+        QTest::newRow("change of port, offscreen") << false << std::optional<bool>();
+        QTest::newRow("change of port, on a display") << false << std::optional<bool>(true);
+    }
+
+    void portRefusal()
+    {
+        QFETCH(bool, atStart);
+        QFETCH(std::optional<bool>, display);
+        {
+            QFile file(PORT_FILE);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("LPT1\n") == 5);
+        }
+        if (atStart)
+            portsim::refuseClaims();
+        makeForm();
+        form->display = display;
+        QCOMPARE(form->portRefusedAtStart() != nullptr, atStart);
+        int status = 1;
+        const QByteArray said = capturedOutput(stderr, [&] {
+            if (atStart) {
+                form->tellPortRefusal(*form->portRefusedAtStart());
+                return;
+            }
+            portsim::refuseClaims();
+            status = runUntilExit([this] { form->LPT2Action->trigger(); });
+        });
+        const QString lines =
+            "can't get IO permissions!: Operation not permitted\nPARALLEL PORT NOT FOUND";
+        QCOMPARE(QString::fromUtf8(said), lines + '\n');
+        QCOMPARE(form->errors, display ? QStringList{lines} : QStringList());
+        QCOMPARE(status, 1);
         QCOMPARE(fileContents(PORT_FILE), QByteArray("LPT1\n"));
     }
 

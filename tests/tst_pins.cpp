@@ -1,12 +1,14 @@
 #include "clock.h"
 #include "output_capture.h"
 #include "pins.h"
+#include "port_refusal.h"
 #include "portio_sim.h"
 #include "virtual_clock.h"
 
 #include <QApplication>
 #include <QTest>
 
+#include <cerrno>
 #include <cstdio>
 #include <functional>
 
@@ -141,16 +143,20 @@ private slots:
         QTEST(writesSince(mark), "writes");
     }
 
-    // A refused switch to another port leaves nothing usable of the first one.
+    // A refused switch to another port leaves nothing usable of the first one,
+    // and its reason goes to the caller, not to standard error.
     void refusedClaim()
     {
         claimWithOutputs(0);
-        portsim::refuseClaims();
+        portsim::refuseClaims(EACCES);
         const std::size_t mark = portsim::writes().size();
         int result = 0;
-        QCOMPARE(stderrOf([&] { result = pin_init_user(0x278); }),
-                 QString("can't get IO permissions!: Operation not permitted\n"));
+        PortRefusal refusal;
+        QCOMPARE(stderrOf([&] { result = pin_init_user(0x278, &refusal); }), QString());
         QCOMPARE(result, -1);
+        QCOMPARE(refusal.error, EACCES);
+        QCOMPARE(refusal.lines,
+                 std::vector<std::string>{"can't get IO permissions!: Permission denied"});
         const auto everything = [&] {
             pin_output_mode(0xF00FF);
             pin_input_mode(0xF00FF);

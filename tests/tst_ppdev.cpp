@@ -4,18 +4,21 @@
 #include "portio_linux.h"
 #include "portio_ppdev.h"
 #include "pport.h"
+#include "termination.h"
 
 #include <QApplication>
 #include <QProcess>
 #include <QtTest>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <functional>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
 #include <map>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 // Everything here runs against recording fakes of the device calls and of the
 // direct way: no test touches /dev/parport* or ioperm.
@@ -96,7 +99,7 @@ void installFakes()
     portio_linux::setDirectCalls(&fakeDirect);
 }
 
-const char CHILD_ARGUMENT[] = "--refused-port-child";
+const char SIGNAL_CHILD_ARGUMENT[] = "--terminated-child";
 
 } // namespace
 
@@ -117,7 +120,7 @@ private slots:
 
     // Each step of `script` may give an output word:
     //   c378   portio_claim(0x378): "0" or "-1" (errno then the direct way's)
-    //   i378   initializeParallelPort(0x378)
+    //   i378   initializeParallelPort(0x378): "-1" when refused (error the direct way's)
     //   w2:20  portio_write(0x20, base + 2), base being the one claimed last
     //   r0     portio_read(base + 0): the value in hex
     //   s09    set_pin(0x09); x09 clear_pin(0x09)
@@ -128,7 +131,7 @@ private slots:
         QTest::addColumn<QString>("trace");
         QTest::addColumn<QString>("outputs");
         QTest::addColumn<Refusals>("refused");
-        QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<QByteArray>("message"); // the refusal's lines, then standard error
         const auto row = [](const char* name, const char* script, const char* trace,
                             const char* outputs, const Refusals& refused = {},
                             const char* message = "") {
@@ -145,7 +148,8 @@ private slots:
             after("close=7 ioperm=378 outb=13@378 inb=379"), "0 42", {{"CLAIM", ENXIO}});
         row("no device node, no direct", "c378 w0:13 r1", "open=/dev/parport0 ioperm=378", "-1 00",
             {{"open", ENOENT}, {"ioperm", ENOSYS}},
-            "can't open /dev/parport0: No such file or directory\n");
+            "can't open /dev/parport0: No such file or directory (the ppdev driver is not loaded: "
+            "sudo modprobe ppdev)\n");
         row("not in group lp", "c378", "open=/dev/parport0 ioperm=378", "-1",
             {{"open", EACCES}, {"ioperm", EPERM}},
             "can't open /dev/parport0: Permission denied (the user must be in group lp)\n");
@@ -189,6 +193,13 @@ private slots:
             after("WCONTROL=00 DATADIR=0 WDATA=13 WDATA=00 RSTATUS RDATA"), "0 00 5a",
             {{"WDATA", EIO}, {"RSTATUS", EIO}}, "can't access /dev/parport0: Input/output error\n");
 
+        // The whole refusal, as the program tells it.
+        row("set-up refused", "i378", after("close=7 ioperm=378"), "-1",
+            {{"CLAIM", ENXIO}, {"ioperm", ENOSYS}},
+            "can't open /dev/parport0: No such device or address (another driver, usually lp, "
+            "holds the port)\ncan't get IO permissions!: Function not implemented\n"
+            "PARALLEL PORT NOT FOUND\n");
+
         // Through the pin layer a cell is raised and lowered with one system call each.
         row("cells", "i378 s09 s30 x09",
             after("RCONTROL WCONTROL=0c DATADIR=0 RCONTROL WCONTROL=0c RDATA WDATA=00 WDATA=09 "
@@ -201,20 +212,25 @@ private slots:
         QFETCH(Refusals, refused);
         fake.refused = refused;
         QStringList outputs;
+        std::vector<std::string> lines;
         unsigned base = 0;
-        const QByteArray message = capturedOutput(stderr, [&] {
+        const QByteArray printed = capturedOutput(stderr, [&] {
             for (const QString& step : script.split(' ')) {
                 const int value = step.mid(1).section(':', -1).toInt(nullptr, 16);
                 const unsigned address = base + step.mid(1).section(':', 0, 0).toInt();
                 switch (step[0].toLatin1()) {
                 case 'c': {
-                    const int result = portio_claim(base = unsigned(value));
+                    const int result = portio_claim(base = unsigned(value), lines);
                     const bool reasonKept = result == 0 || errno == refused.value("ioperm");
                     outputs << QString::number(result) + (reasonKept ? "" : "(wrong errno)");
                     break;
                 }
                 case 'i':
-                    initializeParallelPort(int(base = unsigned(value)));
+                    if (const auto refusal = initializeParallelPort(int(base = unsigned(value)))) {
+                        lines = refusal->lines;
+                        const bool reasonKept = refusal->error == refused.value("ioperm");
+                        outputs << QString("-1") + (reasonKept ? "" : "(wrong error)");
+                    }
                     break;
                 case 'w':
                     portio_write(std::uint8_t(value), address);
@@ -229,32 +245,64 @@ private slots:
         });
         QTEST(fake.trace.join(' '), "trace");
         QTEST(outputs.join(' '), "outputs");
-        QTEST(message, "message");
+        QByteArray message;
+        for (const std::string& line : lines)
+            message += QByteArray::fromStdString(line) + '\n';
+        QTEST(message + printed, "message");
     }
 
-    void refusedPortEndsProgram()
+    // A terminating signal while a cell is raised: the handler lowers the
+    // lines with the one ioctl, reports nothing even when that fails (stdio
+    // is not safe there), and the process ends with the signal's own status.
+    void terminationLowersLines_data()
     {
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("lowered") << QString();
+        QTest::newRow("lowering refused") << "EIO";
+    }
+    void terminationLowersLines()
+    {
+        QFETCH(QString, failure);
         QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), {CHILD_ARGUMENT});
+        child.start(QCoreApplication::applicationFilePath(), {SIGNAL_CHILD_ARGUMENT, failure});
         QVERIFY(child.waitForFinished(10000));
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 1);
-        QCOMPARE(child.readAllStandardError(),
-                 QByteArray("can't open /dev/parport0: No such device or address (another driver, "
-                            "usually lp, holds the port)\n"
-                            "can't get IO permissions!: Function not implemented\n"
-                            "PARALLEL PORT NOT FOUND\n"));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(child.exitCode(), SIGTERM);
+        QCOMPARE(child.readAllStandardOutput(), QByteArray("WDATA=00\nWDATA=3f\nWDATA=00\n"));
+        QCOMPARE(child.readAllStandardError(), QByteArray());
     }
 };
 
 int main(int argc, char** argv)
 {
-    // As on a machine where lp holds the port and the kernel has no I/O-port support.
-    if (argc == 2 && qstrcmp(argv[1], CHILD_ARGUMENT) == 0) {
-        installFakes();
-        fake.refused = {{"CLAIM", ENXIO}, {"ioperm", ENOSYS}};
-        initializeParallelPort(LPT1_BASE);
-        return 0;
+    // LPT1 through the device, whose data writes are told on standard output
+    // with write(), which a signal handler may call.
+    if (argc == 3 && qstrcmp(argv[1], SIGNAL_CHILD_ARGUMENT) == 0) {
+        static bool refuseLowering = false;
+        static const ppdev::DeviceCalls device{
+            [](const char*, int) { return 7; },
+            [](int, unsigned long request, void* argument) {
+                if (request != PPWDATA)
+                    return 0;
+                const unsigned value = *static_cast<unsigned char*>(argument);
+                char line[] = "WDATA=00\n";
+                line[6] = "0123456789abcdef"[value >> 4];
+                line[7] = "0123456789abcdef"[value & 0xF];
+                if (write(STDOUT_FILENO, line, sizeof line - 1) < 0 || refuseLowering) {
+                    errno = EIO;
+                    return -1;
+                }
+                return 0;
+            },
+            [](int) { return 0; }};
+        ppdev::setDeviceCalls(&device);
+        if (initializeParallelPort(LPT1_BASE))
+            return 2;
+        lowerDataLinesOnTermination();
+        set_pin(0x3F);
+        refuseLowering = qstrcmp(argv[2], "EIO") == 0;
+        std::raise(SIGTERM);
+        return 3;
     }
     QApplication app(argc, argv);
     TestPpdev test;

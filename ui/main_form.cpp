@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeySequence>
 #include <QLabel>
@@ -20,7 +21,9 @@
 #include <QPushButton>
 #include <QStatusBar>
 
+#include <cstdio>
 #include <iterator>
+#include <string>
 #include <utility>
 
 #include "xpm/image0.xpm"
@@ -258,8 +261,42 @@ bool main_form::isNumber(const char* text)
 
 void main_form::initPPort()
 {
+    const std::optional<PortRefusal> refusal = claimChosenPort();
+    if (!refusal)
+        return;
+    tellPortRefusal(*refusal);
+    // Not through closeEvent, which would save the choice that was refused.
+    QCoreApplication::exit(1);
+}
+
+std::optional<PortRefusal> main_form::claimChosenPort()
+{
     port = LPT1Action->isChecked() ? LPT1_BASE : LPT2_BASE;
-    initializeParallelPort(port);
+    return initializeParallelPort(port);
+}
+
+const PortRefusal* main_form::portRefusedAtStart() const
+{
+    return refusedAtStart ? &*refusedAtStart : nullptr;
+}
+
+void main_form::tellPortRefusal(const PortRefusal& refusal)
+{
+    std::string text;
+    for (const std::string& line : refusal.lines) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+        text += (text.empty() ? "" : "\n") + line;
+    }
+    // Started from a desktop menu, the program has no terminal: without the
+    // box it would vanish without a word.
+    if (hasDisplay())
+        error(text.c_str());
+}
+
+bool main_form::hasDisplay() const
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
 void main_form::error(const char* msg)
@@ -389,7 +426,9 @@ void main_form::init()
 {
     setWindowTitle(QStringLiteral("NUBTactile"));
     (portFileSelectsLpt2() ? LPT2Action : LPT1Action)->setChecked(true);
-    initPPort();
+    // Nobody can be told from inside the constructor, nor the event loop
+    // ended before it runs: main() reports a refusal once the window exists.
+    refusedAtStart = claimChosenPort();
 }
 
 bool main_form::close(bool)

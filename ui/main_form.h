@@ -1,10 +1,13 @@
 #ifndef MAIN_FORM_H
 #define MAIN_FORM_H
 
+#include "port_refusal.h"
+
 #include <QMainWindow>
 #include <QPixmap>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -22,7 +25,8 @@ struct Braille_Data;
 
 // The stimulus console: patient, single-shot pins, times and the sequence to
 // send, with the File, Parallel Port and Help menus. Built in code at fixed
-// rectangles; init() runs last and claims the port (or ends the process).
+// rectangles; init() runs last and claims the port. A refusal at start is kept
+// for main() (portRefusedAtStart); one on a change of port ends the program.
 class main_form : public QMainWindow
 {
     Q_OBJECT
@@ -40,6 +44,15 @@ public:
     virtual bool checkValues();
 
     using QMainWindow::close;
+
+    // Why the port chosen at start could not be claimed; null when it was.
+    // main() then tells the operator and ends with status 1, the window unshown.
+    const PortRefusal* portRefusedAtStart() const;
+
+    // Tells the operator why the port was refused: each line on standard
+    // error, in order, then all of them in the critical box of error() when
+    // there is a display to show it on.
+    void tellPortRefusal(const PortRefusal& refusal);
 
     QGroupBox* patient_box;
     QLineEdit* patient_name_text;
@@ -107,6 +120,9 @@ public:
     int port = 0;
 
 public slots:
+    // Claims the port of the LPT action that is on. When it is refused, tells
+    // the operator and ends the event loop with status 1, without the closing
+    // path: the port choice saved before stays as it was.
     virtual void initPPort();
     virtual void fileNew();
     virtual void fileOpen();
@@ -137,12 +153,21 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
+    // False on the platforms without a display ("offscreen", "minimal"), where
+    // a modal box could never be dismissed and would keep the program from
+    // ending.
+    virtual bool hasDisplay() const;
+
 private:
     QPixmap image0;
     QPixmap image1;
     QPixmap image2;
     QPixmap image3;
     bool closing = false;
+    std::optional<PortRefusal> refusedAtStart;
+
+    // Claims the port of the LPT action that is on, into `port`.
+    std::optional<PortRefusal> claimChosenPort();
 
     // State of the sending and logging slots.
 

@@ -6,6 +6,8 @@
 #include "pport.h"
 #include "virtual_clock.h"
 
+#include <QtGlobal>
+
 #include <cstddef>
 
 // LPT1 claimed afresh on the simulated port, on a virtual clock that starts at
@@ -20,7 +22,8 @@ private:
     {
         pin_layer_reset();
         portsim::reset();
-        initializeParallelPort(LPT1_BASE);
+        if (initializeParallelPort(LPT1_BASE))
+            qFatal("the simulated port refused LPT1");
         return portsim::writes().size();
     }
 };
