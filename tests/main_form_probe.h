@@ -103,11 +103,12 @@ inline QByteArray readFile(const QString& name)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
-// Ends a test: no send may be left running, and closing the window must
-// leave no top-level window behind.
+// Ends a test: no send may be left running nor its busy cursor left shown,
+// and closing the window must leave no top-level window behind.
 inline void releaseForm(std::unique_ptr<ProbeForm>& form)
 {
     QVERIFY(!form->data);
+    QVERIFY(!QApplication::overrideCursor());
     form.reset();
     QVERIFY(QApplication::topLevelWidgets().isEmpty());
 }

@@ -1,12 +1,70 @@
 #include "main_form_probe.h"
 
+#include "cp437.h"
 #include "nubtactile.h"
 
 #include <QCheckBox>
 #include <QPushButton>
 #include <QRegularExpression>
 
-#include <sys/resource.h>
+#include <cstdlib>
+#include <new>
+
+namespace
+{
+// Armed by a test: every allocation of at least this many bytes fails, as
+// when memory runs out; 0 lets all through.
+std::size_t failFromSize = 0;
+
+void* allocate(std::size_t size) noexcept
+{
+    if (failFromSize != 0 && size >= failFromSize)
+        return nullptr;
+    return std::malloc(size != 0 ? size : 1);
+}
+
+void* allocateOrThrow(std::size_t size)
+{
+    if (void* block = allocate(size))
+        return block;
+    throw std::bad_alloc();
+}
+} // namespace
+
+// Every form takes from malloc and gives back to free, so that each delete
+// matches whichever new made the block.
+void* operator new(std::size_t size)
+{
+    return allocateOrThrow(size);
+}
+void* operator new[](std::size_t size)
+{
+    return allocateOrThrow(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return allocate(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    return allocate(size);
+}
+void operator delete(void* block) noexcept
+{
+    std::free(block);
+}
+void operator delete[](void* block) noexcept
+{
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept
+{
+    std::free(block);
+}
+void operator delete[](void* block, std::size_t) noexcept
+{
+    std::free(block);
+}
 
 namespace
 {
@@ -15,14 +73,6 @@ namespace
 QString wrong(const char* what)
 {
     return QStringLiteral("The %1 has a wrong format. Please check it and try again").arg(what);
-}
-
-rlim_t addressSpaceInUse()
-{
-    QFile status("/proc/self/status");
-    status.open(QIODevice::ReadOnly);
-    const QRegularExpression vmSize("VmSize:\\s*(\\d+) kB");
-    return vmSize.match(QString::fromLatin1(status.readAll())).captured(1).toULong() * 1024;
 }
 
 } // namespace
@@ -147,23 +197,53 @@ private slots:
         QCOMPARE(form->edges(), "0:63 100:0 600:1 900:0 1100:3 1400:0");
     }
 
-    // Codes that do not fit in memory (the length saturates at 2147483647)
-    // are refused before anything is sent or logged.
+    // An allocation that fails while a send is prepared ends in the memory
+    // message with nothing sent or logged; the log line of codes that fit goes
+    // out in pieces, so it needs no block as large as itself.
+    void outOfMemory_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("word");
+        QTest::addColumn<QString>("length");
+        QTest::addColumn<bool>("sent");
+        // The length saturates at 2147483647 codes.
+        QTest::newRow("codes") << 4 << QString() << "99999999999" << false;
+        QTest::newRow("converted word") << 1 << QString(20000, 'a') << "1" << false;
+        QTest::newRow("log line") << 2 << QString() << "6000" << true;
+    }
     void outOfMemory()
     {
-        form->fill(4, QString(), "99999999999");
-        rlimit saved;
-        QCOMPARE(getrlimit(RLIMIT_AS, &saved), 0);
-        rlimit lowered = saved;
-        lowered.rlim_cur = addressSpaceInUse() + (rlim_t(1) << 30);
-        QCOMPARE(setrlimit(RLIMIT_AS, &lowered), 0);
+        QFETCH(int, mode);
+        QFETCH(QString, word);
+        QFETCH(QString, length);
+        QFETCH(bool, sent);
+        form->fill(mode, word, length);
         form->mark();
+        // One cell will do.
+        form->vc.at(form->start, [] {
+            QMetaObject::invokeMethod(QApplication::activeModalWidget()->findChild<QPushButton*>(),
+                                      &QPushButton::click, Qt::QueuedConnection);
+        });
+        std::srand(5);
+        failFromSize = 16 * 1024;
         form->setTimes();
-        setrlimit(RLIMIT_AS, &saved);
-        QCOMPARE(form->errors, QStringList{"Not enough memory. Please stop some programs you are "
-                                           "using and try again"});
-        QCOMPARE(form->edges(), QString());
-        QCOMPARE(workFiles(), QStringList());
+        failFromSize = 0;
+        QCOMPARE(form->errors, sent ? QStringList()
+                                    : QStringList{"Not enough memory. Please stop some programs "
+                                                  "you are using and try again"});
+        QCOMPARE(form->edges().isEmpty(), !sent);
+        QCOMPARE(workFiles(), sent ? QStringList{"Alpha_Gamma.log"} : QStringList());
+        if (!sent)
+            return;
+        Braille_Data drawn; // the codes of the send, from the same seed
+        drawn.mode = mode;
+        std::srand(5);
+        QCOMPARE(generateRandomSequence(drawn, length.toUInt()), 1);
+        std::string line = "Random sequence: ";
+        for (quint32 i = 0; i < drawn.length; ++i)
+            line += (i ? ", " : "") + cp437ToUtf8(static_cast<unsigned char>(drawn.word[i]));
+        QVERIFY(
+            readFile("Alpha_Gamma.log").contains(QByteArray::fromStdString(line + "\nAborted!\n")));
     }
 
     // Choosing a mode or logging enables the fields that go with it.

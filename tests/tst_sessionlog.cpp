@@ -173,6 +173,12 @@ private slots:
         QTest::newRow("slashes") << "../up|a/b|.._up_a_b.log";
         QTest::newRow("control characters") << "a\tb|c\nd\x7f|a_b_c_d_.log";
         QTest::newRow("unicode") << "José|Núñez|José_Núñez.log";
+        // The name is cut at a character so that it fits in 255 bytes of UTF-8.
+        QTest::newRow("300 ASCII") << QString(300, 'a') + "|B|" + QString(251, 'a') + ".log";
+        QTest::newRow("200 two-byte") << QString(200, u'ñ') + "|B|" + QString(125, u'ñ') + ".log";
+        const QString face = QString::fromUcs4(U"\U0001F600");
+        QTest::newRow("four bytes across the limit")
+            << QString(249, 'a') + face + "|B|" + QString(249, 'a') + ".log";
     }
     void fileName()
     {

@@ -6,7 +6,9 @@
 #include <QMainWindow>
 #include <QPixmap>
 
+#include <memory>
 #include <optional>
+#include <string>
 
 class QAction;
 class QActionGroup;
@@ -104,10 +106,16 @@ public:
     QAction* LPT1Action;
     QAction* LPT2Action;
 
+    // Releases a record where its type is complete, so that this header
+    // needs only its name.
+    struct RecordDeleter {
+        void operator()(Braille_Data* record) const noexcept;
+    };
+
     // Set by main() right after construction; handed to every transmission.
     QApplication* app = nullptr;
     // The record of the send in progress; null whenever no send runs.
-    Braille_Data* data = nullptr;
+    std::unique_ptr<Braille_Data, RecordDeleter> data;
     // Base I/O address of the port claimed last (0x378 LPT1, 0x278 LPT2).
     int port = 0;
 
@@ -163,17 +171,21 @@ private:
 
     // State of the sending and logging slots.
 
-    // A fresh record for setTimes/setPins in `data`, or null after telling
-    // the operator that there is not enough memory.
-    Braille_Data* newRecord();
+    // Fills the record in `data` for a text or random send from the form.
+    // Throws std::bad_alloc when its codes do not fit in memory.
+    void fillSequence();
     // Writes `text` to the log of the record in `data` and flushes it. Returns
     // false when the log is not open or has failed before; reports the first
     // failed write of a send through error().
     bool writeLog(const std::string& text);
-    // The patient's log file: "<name>_<last name>.log" with blanks, slashes
-    // and control characters made "_", so it always lands in the working
-    // directory.
-    QString logFileName() const;
+    // The log problem message, shown with the normal cursor even while a send
+    // is being prepared under the busy one.
+    void reportLogProblem();
+    // A patient's file: "<name>_<last name>" with blanks, slashes and control
+    // characters made "_", so it always lands in the working directory, then
+    // `suffix` (such as ".log"). The base is cut at a character boundary so
+    // that the whole name fits in 255 bytes of UTF-8; the suffix is kept.
+    QString patientFileName(const QString& suffix) const;
 
     // The file operations' questions, apart so that a test can answer them.
     // Full path of the chosen file, or an empty string when cancelled.

@@ -3,11 +3,13 @@
 #include "cp437.h"
 #include "nubtactile.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QLineEdit>
 #include <QLocale>
 
+#include <array>
 #include <string>
 
 namespace
@@ -15,6 +17,12 @@ namespace
 
 const char LOG_PROBLEM[] = "There was a problem while trying to save the log information";
 const std::string ASTERISKS(48, '*');
+// The presented line goes to the file in pieces of about this many bytes.
+constexpr std::size_t LOG_PIECE_BYTES = 4096;
+// The longest text of one code and its separator: three digits and ", ".
+constexpr std::size_t LONGEST_CODE_BYTES = 5;
+// The longest file name, in bytes, that Linux file systems accept.
+constexpr qsizetype FILE_NAME_MAX_BYTES = 255;
 
 // Always English names, whatever the operator's locale, so that every log
 // reads the same and a script can parse it.
@@ -23,60 +31,61 @@ std::string dateText(const QDateTime& moment)
     return QLocale::c().toString(moment, QStringLiteral("ddd MMM d hh:mm:ss yyyy")).toStdString();
 }
 
-std::string codeAsCharacter(std::uint16_t code)
+// How each code reads on the presented line of `mode`: as its character in
+// text mode, random valid and, for the codes that have a cell, random mixed;
+// as a decimal number otherwise. Codes are bytes, so 256 texts cover them.
+std::array<std::string, 256> codeTexts(std::int32_t mode)
 {
-    return cp437ToUtf8(static_cast<unsigned char>(code & 0xFF));
-}
-
-std::string codeAsNumber(std::uint16_t code)
-{
-    return std::to_string(code);
-}
-
-// The line that says what was presented; a random list of length 0 has no
-// line end of its own (the tail's first line end closes it).
-std::string presentedLine(const Braille_Data& record)
-{
-    std::string line;
-    if (record.mode == MODE_TEXT) {
-        line = "Text: ";
-        for (std::uint32_t i = 0; i < record.length; ++i)
-            line += codeAsCharacter(record.word[i]);
-        return line + "\n";
+    std::array<std::string, 256> texts;
+    for (unsigned code = 0; code < texts.size(); ++code) {
+        const bool asCharacter = mode == MODE_TEXT || mode == MODE_RANDOM_VALID ||
+                                 (mode == MODE_RANDOM_MIXED && isValidCode(code));
+        texts[code] =
+            asCharacter ? cp437ToUtf8(static_cast<unsigned char>(code)) : std::to_string(code);
     }
-    line = "Random sequence: ";
-    for (std::uint32_t i = 0; i < record.length; ++i) {
-        const std::uint16_t code = record.word[i];
-        if (i > 0)
-            line += ", ";
-        const bool asCharacter = record.mode == MODE_RANDOM_VALID ||
-                                 (record.mode == MODE_RANDOM_MIXED && isValidCode(code));
-        line += asCharacter ? codeAsCharacter(code) : codeAsNumber(code);
-    }
-    if (record.length > 0)
-        line += "\n";
-    return line;
+    return texts;
 }
 
 } // namespace
 
-QString main_form::logFileName() const
+QString main_form::patientFileName(const QString& suffix) const
 {
-    // The result always holds "_" and ends in ".log", so once no "/" is left
-    // it is one plain name in the working directory (never "." or "..").
-    QString name =
-        patient_name_text->text() + QLatin1Char('_') + patient_last_name_text->text() + ".log";
-    for (int i = 0; i < name.size(); ++i) {
-        const QChar c = name.at(i);
-        if (c.isHighSurrogate() && i + 1 < name.size() && name.at(i + 1).isLowSurrogate()) {
-            ++i;
-            continue;
-        }
-        if (c == QLatin1Char(' ') || c == QLatin1Char('/') ||
-            c.category() == QChar::Other_Control || c.isSurrogate())
-            name[i] = QLatin1Char('_');
+    // The base always holds "_" and the name ends in the suffix, so once no
+    // "/" is left it is one plain name in the working directory (never "."
+    // or "..").
+    QString base = patient_name_text->text() + QLatin1Char('_') + patient_last_name_text->text();
+    const qsizetype suffixBytes = suffix.toUtf8().size();
+    qsizetype bytes = 0;
+    qsizetype kept = 0;
+    while (kept < base.size()) {
+        const QChar c = base.at(kept);
+        const bool pair =
+            c.isHighSurrogate() && kept + 1 < base.size() && base.at(kept + 1).isLowSurrogate();
+        if (!pair && (c == QLatin1Char(' ') || c == QLatin1Char('/') ||
+                      c.category() == QChar::Other_Control || c.isSurrogate()))
+            base[kept] = QLatin1Char('_');
+        // Its size in UTF-8: a longer name would be refused by the file
+        // system, and then every send would lose its log. Two names that
+        // differ only beyond the limit share a file, which is better than none.
+        const ushort unit = base.at(kept).unicode();
+        const int characterBytes = pair ? 4 : unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+        if (bytes + characterBytes + suffixBytes > FILE_NAME_MAX_BYTES)
+            break;
+        bytes += characterBytes;
+        kept += pair ? 2 : 1;
     }
-    return name;
+    base.truncate(kept);
+    return base + suffix;
+}
+
+void main_form::reportLogProblem()
+{
+    const bool busy = QApplication::overrideCursor() != nullptr;
+    if (busy)
+        QApplication::restoreOverrideCursor();
+    error(LOG_PROBLEM);
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
 bool main_form::writeLog(const std::string& text)
@@ -89,7 +98,7 @@ bool main_form::writeLog(const std::string& text)
     log.flush();
     if (log.good())
         return true;
-    error(LOG_PROBLEM);
+    reportLogProblem();
     return false;
 }
 
@@ -102,14 +111,10 @@ void main_form::startLog()
     if (!data->log)
         return;
 
-    data->logFile.open(logFileName().toUtf8().constData(),
-                       std::ios::out | std::ios::app | std::ios::binary);
-    if (!data->logFile.is_open()) {
-        error(LOG_PROBLEM);
-        return;
-    }
-
+    // Everything that needs memory is made before the file is opened, so that
+    // a failed allocation leaves no part of an entry behind.
     const Braille_Data& record = *data;
+    const QByteArray fileName = patientFileName(QStringLiteral(".log")).toUtf8();
     std::string head = ASTERISKS + "\n";
     head += "Session started on: " + dateText(started) + "\n";
     head += "\n";
@@ -121,8 +126,37 @@ void main_form::startLog()
         head += "Loop: " + std::to_string(record.loops) + "\n";
     else
         head += "Length: " + std::to_string(record.length) + "\n";
-    head += presentedLine(record);
-    writeLog(head);
+    const bool text = record.mode == MODE_TEXT;
+    head += text ? "Text: " : "Random sequence: ";
+    const std::array<std::string, 256> texts = codeTexts(record.mode);
+    std::string piece;
+    piece.reserve(LOG_PIECE_BYTES + LONGEST_CODE_BYTES);
+
+    data->logFile.open(fileName.constData(), std::ios::out | std::ios::app | std::ios::binary);
+    if (!data->logFile.is_open()) {
+        reportLogProblem();
+        return;
+    }
+    if (!writeLog(head))
+        return;
+
+    // A random line of two billion codes takes gigabytes: it goes out piece
+    // by piece, so the log of any send needs no more memory than one piece.
+    for (std::uint32_t i = 0; i < record.length; ++i) {
+        if (i > 0 && !text)
+            piece += ", ";
+        piece += texts[record.word[i] & 0xFF];
+        if (piece.size() >= LOG_PIECE_BYTES) {
+            if (!writeLog(piece))
+                return;
+            piece.clear();
+        }
+    }
+    // An empty random list has no line end of its own: the tail's first one
+    // ends it.
+    if (text || record.length > 0)
+        piece += '\n';
+    writeLog(piece);
 }
 
 void main_form::closeLog()

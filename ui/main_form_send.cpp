@@ -4,6 +4,7 @@
 #include "nubtactile.h"
 #include "progress_observer.h"
 
+#include <QApplication>
 #include <QByteArray>
 #include <QCheckBox>
 #include <QComboBox>
@@ -49,7 +50,24 @@ std::uint32_t fieldNumber(const QLineEdit* field)
 
 const char NO_MEMORY[] = "Not enough memory. Please stop some programs you are using and try again";
 
+// The busy cursor while a send is being prepared: drawing or converting
+// millions of codes and logging them takes seconds before the progress dialog
+// can appear, and the window cannot repaint meanwhile.
+class BusyCursor
+{
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
 } // namespace
+
+void main_form::RecordDeleter::operator()(Braille_Data* record) const noexcept
+{
+    delete record;
+}
 
 bool main_form::checkValues()
 {
@@ -86,25 +104,8 @@ bool main_form::checkValues()
     return true;
 }
 
-Braille_Data* main_form::newRecord()
+void main_form::fillSequence()
 {
-    data = new (std::nothrow) Braille_Data;
-    if (!data)
-        error(NO_MEMORY);
-    return data;
-}
-
-void main_form::setTimes()
-{
-    // A send is already running (this slot was reached from its event
-    // processing): its record must stay where it is.
-    if (data)
-        return;
-    if (!checkValues())
-        return;
-    if (!newRecord())
-        return;
-
     data->triggerTime = fieldNumber(trigger_time_text);
     data->afterTriggerTime = fieldNumber(after_trigger_time_text);
     data->charTime = fieldNumber(char_time_text);
@@ -124,15 +125,33 @@ void main_form::setTimes()
         data->mode = mode;
         encoded = generateRandomSequence(*data, fieldNumber(sequence_length_text));
     }
-    if (encoded == ENCODE_NO_MEMORY) {
-        delete data;
-        data = nullptr;
-        error(NO_MEMORY);
-        return;
-    }
+    if (encoded == ENCODE_NO_MEMORY)
+        throw std::bad_alloc();
+}
 
-    startLog();
-    send();
+// Both send slots end any failed allocation, wherever it happens, in the
+// memory message: the record is released with its log, and the program goes
+// on. Failures before the transmission leave nothing sent and nothing logged.
+void main_form::setTimes()
+{
+    // A send is already running (this slot was reached from its event
+    // processing): its record must stay where it is.
+    if (data)
+        return;
+    if (!checkValues())
+        return;
+    try {
+        {
+            const BusyCursor busy;
+            data.reset(new Braille_Data);
+            fillSequence();
+            startLog();
+        }
+        send();
+    } catch (const std::bad_alloc&) {
+        data.reset();
+        error(NO_MEMORY);
+    }
 }
 
 void main_form::setPins()
@@ -143,18 +162,20 @@ void main_form::setPins()
         error("The duration time has a wrong format. Please check it and try again");
         return;
     }
-    if (!newRecord())
-        return;
-
-    data->mode = MODE_SINGLE_SHOT;
-    data->charTime = fieldNumber(pins_duration_text);
-    data->log = false;
-    const QCheckBox* const pinChecks[8] = {pin_0_check, pin_1_check, pin_2_check, pin_3_check,
-                                           pin_4_check, pin_5_check, pin_6_check, pin_7_check};
-    for (int i = 0; i < 8; ++i)
-        data->pins[i] = pinChecks[i]->isChecked();
-
-    send();
+    try {
+        data.reset(new Braille_Data);
+        data->mode = MODE_SINGLE_SHOT;
+        data->charTime = fieldNumber(pins_duration_text);
+        data->log = false;
+        const QCheckBox* const pinChecks[8] = {pin_0_check, pin_1_check, pin_2_check, pin_3_check,
+                                               pin_4_check, pin_5_check, pin_6_check, pin_7_check};
+        for (int i = 0; i < 8; ++i)
+            data->pins[i] = pinChecks[i]->isChecked();
+        send();
+    } catch (const std::bad_alloc&) {
+        data.reset();
+        error(NO_MEMORY);
+    }
 }
 
 void main_form::send()
@@ -164,8 +185,7 @@ void main_form::send()
     if (sendToParallelPort(*data, app, port) == 0 && data->log)
         writeLog("Aborted!\n");
     closeLog();
-    delete data;
-    data = nullptr;
+    data.reset();
 }
 
 void main_form::randomShow()
