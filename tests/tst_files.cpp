@@ -192,7 +192,11 @@ private slots:
         QCOMPARE(form->edges(), "0:19 500:0 1500:21 2000:0 3000:7 3500:0 4500:1 5000:0 6000:14 "
                                 "6020:0 6020:10 6040:0");
         QCOMPARE(formState(), RESET);
-        QCOMPARE(workFiles(), QStringList{"words"});
+        QCOMPARE(workFiles(), (QStringList{"Alpha_Gamma.timing.csv", "words"}));
+        // Each entry is a pass of the time audit.
+        QVERIFY(
+            readFile("Alpha_Gamma.timing.csv")
+                .endsWith(",text_file,2,2,105,10,6020.000,6020.000,0.000,20.000,20.000,0.000\n"));
     }
 
     // Saving over a file asks first; No or a cancelled dialog writes nothing.

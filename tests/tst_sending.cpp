@@ -232,7 +232,8 @@ private slots:
                                     : QStringList{"Not enough memory. Please stop some programs "
                                                   "you are using and try again"});
         QCOMPARE(form->edges().isEmpty(), !sent);
-        QCOMPARE(workFiles(), sent ? QStringList{"Alpha_Gamma.log"} : QStringList());
+        const QStringList files{"Alpha_Gamma.log", "Alpha_Gamma.timing.csv"};
+        QCOMPARE(workFiles(), sent ? files : QStringList());
         if (!sent)
             return;
         Braille_Data drawn; // the codes of the send, from the same seed

@@ -3,7 +3,11 @@
 #include "cp437.h"
 #include "nubtactile.h"
 
+#include "time_audit.h"
+
+#include <QCheckBox>
 #include <QDateTime>
+#include <QLabel>
 #include <QLocale>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -40,14 +44,19 @@ class TestSessionLog : public QObject
 
     std::unique_ptr<ProbeForm> form;
 
-    // Sends once and matches the only file, `file`, against `entries` byte
-    // for byte, apart from the date-times, which must read in English and lie
-    // within the test.
-    void sendAndCompare(const QString& file, const QString& entries)
+    // Sends once and matches the log `file` against `entries` byte for byte,
+    // apart from the date-times, which must read in English and lie within the
+    // test. The time audit beside it is the only other file.
+    void sendAndCompare(const QString& file, const QString& entries, QString audit = QString())
     {
+        if (audit.isEmpty())
+            audit = QString(file).replace(".log", ".timing.csv");
         form->setTimes();
         QCOMPARE(form->errors, QStringList());
-        QCOMPARE(workFiles(), QStringList{file});
+        QStringList files = workFiles(), expected{file, audit};
+        files.sort();
+        expected.sort();
+        QCOMPARE(files, expected);
         QString pattern = QRegularExpression::escape(entries);
         pattern.replace("\\@", "([^\n]*)");
         const QByteArray log = readFile(file);
@@ -165,7 +174,8 @@ private slots:
     }
 
     // Whatever the names hold, the log is one file, named in UTF-8, in the
-    // working directory. Rows are "name|last name|file".
+    // working directory, and so is its time audit. Rows are "name|last
+    // name|log|time audit" (the audit's name as the log's when left out).
     void fileName_data()
     {
         QTest::addColumn<QString>("row");
@@ -174,40 +184,109 @@ private slots:
         QTest::newRow("control characters") << "a\tb|c\nd\x7f|a_b_c_d_.log";
         QTest::newRow("unicode") << "José|Núñez|José_Núñez.log";
         // The name is cut at a character so that it fits in 255 bytes of UTF-8.
-        QTest::newRow("300 ASCII") << QString(300, 'a') + "|B|" + QString(251, 'a') + ".log";
-        QTest::newRow("200 two-byte") << QString(200, u'ñ') + "|B|" + QString(125, u'ñ') + ".log";
+        QTest::newRow("300 ASCII") << QString(300, 'a') + "|B|" + QString(251, 'a') + ".log|" +
+                                          QString(244, 'a') + ".timing.csv";
+        QTest::newRow("200 two-byte") << QString(200, u'ñ') + "|B|" + QString(125, u'ñ') + ".log|" +
+                                             QString(122, u'ñ') + ".timing.csv";
         const QString face = QString::fromUcs4(U"\U0001F600");
-        QTest::newRow("four bytes across the limit")
-            << QString(249, 'a') + face + "|B|" + QString(249, 'a') + ".log";
+        QTest::newRow("four bytes across the limit") << QString(249, 'a') + face + "|B|" +
+                                                            QString(249, 'a') + ".log|" +
+                                                            QString(244, 'a') + ".timing.csv";
     }
     void fileName()
     {
         QFETCH(QString, row);
         const QStringList r = row.split('|');
         form->setFields(1, {r[0], r[1], "100", "500", "300", "200", "1", "a"});
-        sendAndCompare(r[2], entry("Loop: 1\nText: a\n"));
-        QVERIFY(QFile::exists(form->dir.path() + "/" + r[2]));
+        sendAndCompare(r[2], entry("Loop: 1\nText: a\n"), r.value(3));
     }
 
-    // A log that cannot be opened or written is reported once; the stimulus
-    // goes out all the same.
-    void logProblem_data()
+    // A log or time audit that cannot be opened or written is reported once;
+    // the stimulus goes out all the same.
+    void fileProblem_data()
     {
+        QTest::addColumn<QString>("file");
         QTest::addColumn<bool>("full");
-        QTest::newRow("cannot open") << false;
-        QTest::newRow("disk full") << true;
+        QTest::addColumn<QString>("message");
+        const QString log = "There was a problem while trying to save the log information";
+        const QString audit = "There was a problem while trying to save the timing information";
+        QTest::newRow("log cannot open") << "Alpha_Gamma.log" << false << log;
+        QTest::newRow("log disk full") << "Alpha_Gamma.log" << true << log;
+        QTest::newRow("audit cannot open") << "Alpha_Gamma.timing.csv" << false << audit;
+        QTest::newRow("audit disk full") << "Alpha_Gamma.timing.csv" << true << audit;
     }
-    void logProblem()
+    void fileProblem()
     {
+        QFETCH(QString, file);
         QFETCH(bool, full);
-        QVERIFY(full ? QFile::link("/dev/full", "Alpha_Gamma.log")
-                     : QDir::current().mkdir("Alpha_Gamma.log"));
+        QVERIFY(full ? QFile::link("/dev/full", file) : QDir::current().mkdir(file));
         form->fill(1, "ab");
         form->mark();
         form->setTimes();
-        QCOMPARE(form->errors,
-                 QStringList{"There was a problem while trying to save the log information"});
+        QFETCH(QString, message);
+        QCOMPARE(form->errors, QStringList{message});
         QCOMPARE(form->edges(), sendEdges({1, 3}));
+    }
+
+    // The time audit: created with its header, then one row a raised cell per
+    // send, each beginning with the moment the log's entry names.
+    void timeAuditFile()
+    {
+        form->fill(1, "a#");
+        form->setTimes();
+        form->setTimes();
+        QCOMPARE(form->errors, QStringList());
+        QString rows = QString::fromUtf8(readFile("Alpha_Gamma.timing.csv"));
+        const QRegularExpression iso("^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d),",
+                                     QRegularExpression::MultilineOption);
+        const QRegularExpression logged("Session started on: ([^\n]*)");
+        auto logMoments = logged.globalMatch(QString::fromUtf8(readFile("Alpha_Gamma.log")));
+        QStringList starts;
+        for (auto it = iso.globalMatch(rows); it.hasNext();)
+            starts << it.next().captured(1);
+        QCOMPARE(starts.size(), 4);
+        for (int send = 0; send < 2; ++send) {
+            const QDateTime moment =
+                QLocale::c().toDateTime(logMoments.next().captured(1), "ddd MMM d hh:mm:ss yyyy");
+            QCOMPARE(starts[2 * send], moment.toString(Qt::ISODate));
+            QCOMPARE(starts[2 * send + 1], starts[2 * send]);
+        }
+        rows.replace(iso, "S,");
+        const QString send = "S,text,0,0,,63,0.000,0.000,0.000,100.000,100.000,0.000\n"
+                             "S,text,1,1,97,1,600.000,600.000,0.000,300.000,300.000,0.000\n";
+        QCOMPARE(rows, QString(TimeAudit::HEADER) + send + send);
+    }
+
+    // After every send the status bar sums its timing up; a cell off by more
+    // than 1 ms is counted and flagged. Logging off writes no file.
+    void timingSummary_data()
+    {
+        QTest::addColumn<bool>("log");
+        QTest::addColumn<int>("lateUs");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("on time") << true << 0
+                                 << "2 cells · worst onset delay 0 µs · worst hold error 0 µs";
+        QTest::newRow("a hold 1.5 ms long, not logged")
+            << false << 1500
+            << "2 cells · worst onset delay 0 µs · worst hold error 1.5 ms · 1 cell off by more "
+               "than 1 ms";
+    }
+    void timingSummary()
+    {
+        QFETCH(bool, log);
+        QFETCH(int, lateUs);
+        form->fill(1, "a");
+        form->log_check->setChecked(log);
+        form->mark();
+        if (lateUs)
+            form->vc.at(form->start + 900 * NS_PER_MS,
+                        [&] { form->vc.waitUntil(form->vc.now() + lateUs * 1000); });
+        form->setTimes();
+        const auto* label = form->findChild<QLabel*>("timing_summary_label");
+        QTEST(label->text(), "summary");
+        QCOMPARE(form->findChild<QLabel*>("timing_warning_label")->isVisibleTo(form.get()),
+                 lateUs > 1000);
+        QCOMPARE(workFiles().size(), log ? 2 : 0);
     }
 };
 

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QScreen>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -26,6 +27,10 @@ int main(int argc, char** argv)
 #ifdef NUBTACTILE_SIMULATED_PORT
     // A rehearsal must never be taken for a session on the cell.
     window->setWindowTitle(QStringLiteral("NUBTactile (simulated port)"));
+    // The summary follows the trace lines it sums up.
+    window->timingSummaryListener = [](const std::string& line) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+    };
 #endif
     window->app = &app;
     if (const QScreen* screen = QGuiApplication::primaryScreen())

@@ -91,6 +91,7 @@ main_form::main_form(QWidget* parent, const char* name, Qt::WindowFlags fl)
 
     // The window has a fixed size, so a resize grip would only mislead.
     statusBar()->setSizeGripEnabled(false);
+    buildTimingSummary();
     setObjectName(name && *name ? QString::fromUtf8(name) : QStringLiteral("main_form"));
 
     QSizePolicy policy(QSizePolicy::Minimum, QSizePolicy::Minimum);

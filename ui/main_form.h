@@ -3,9 +3,11 @@
 
 #include "port_refusal.h"
 
+#include <QDateTime>
 #include <QMainWindow>
 #include <QPixmap>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +24,8 @@ class QMenu;
 class QMenuBar;
 class QPushButton;
 struct Braille_Data;
+class TransmissionObserver;
+struct TimingSummary;
 
 // The stimulus console: patient, single-shot pins, times and the sequence to
 // send, with the File, Parallel Port and Help menus. Built in code at fixed
@@ -119,6 +123,10 @@ public:
     // Base I/O address of the port claimed last (0x378 LPT1, 0x278 LPT2).
     int port = 0;
 
+    // Called with the timing summary line (UTF-8) after every send, when set:
+    // the simulated program prints it on standard error under its trace.
+    std::function<void(const std::string&)> timingSummaryListener;
+
 public slots:
     // Claims the port of the LPT action that is on. When it is refused, tells
     // the operator and ends the event loop with status 1, without the closing
@@ -165,6 +173,13 @@ private:
     QPixmap image3;
     bool closing = false;
     std::optional<PortRefusal> refusedAtStart;
+    // The status bar's account of the last send's timing; the sign shows only
+    // when a cell was off by more than 1 ms.
+    QLabel* timing_summary_label = nullptr;
+    QLabel* timing_warning_label = nullptr;
+    // When the send in progress began: the log's "Session started on" and the
+    // time audit's session_start are this one moment.
+    QDateTime sendStarted;
 
     // Claims the port of the LPT action that is on, into `port`.
     std::optional<PortRefusal> claimChosenPort();
@@ -174,6 +189,17 @@ private:
     // Fills the record in `data` for a text or random send from the form.
     // Throws std::bad_alloc when its codes do not fit in memory.
     void fillSequence();
+
+    // The send_mode column of the time audit for a mode (0 to 4).
+    static const char* sendModeName(int mode);
+    void buildTimingSummary();
+    // Runs `play` with the send's time audit as its observer of cell times:
+    // rows appended to the patient's ".timing.csv" when logging is on (a
+    // failure told once, the send going on regardless), and the summary shown
+    // afterwards. Returns what `play` returns.
+    int transmit(const char* sendMode, const std::function<int(TransmissionObserver*)>& play);
+    void showTimingSummary(const TimingSummary& summary);
+
     // Writes `text` to the log of the record in `data` and flushes it. Returns
     // false when the log is not open or has failed before; reports the first
     // failed write of a send through error().

@@ -226,7 +226,11 @@ void main_form::fileOpen()
 
     const std::string magic = readMagicLine(in);
     if (isMagicLine(magic, TEXT_MAGIC)) {
-        sendToParallelPort(in, app, LPT1Action->isChecked() ? LPT1_BASE : LPT2_BASE);
+        sendStarted = QDateTime::currentDateTime();
+        transmit("text_file", [&](TransmissionObserver* audit) {
+            return sendToParallelPort(in, app, LPT1Action->isChecked() ? LPT1_BASE : LPT2_BASE,
+                                      audit);
+        });
         return;
     }
     // A configuration written with carriage returns keeps them in its values,

@@ -104,7 +104,8 @@ bool main_form::writeLog(const std::string& text)
 
 void main_form::startLog()
 {
-    const QDateTime started = QDateTime::currentDateTime();
+    sendStarted = QDateTime::currentDateTime();
+    const QDateTime started = sendStarted;
     if (!data)
         return;
     data->log = log_check->isChecked();

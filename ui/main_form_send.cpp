@@ -163,6 +163,7 @@ void main_form::setPins()
         return;
     }
     try {
+        sendStarted = QDateTime::currentDateTime();
         data.reset(new Braille_Data);
         data->mode = MODE_SINGLE_SHOT;
         data->charTime = fieldNumber(pins_duration_text);
@@ -182,7 +183,10 @@ void main_form::send()
 {
     if (!data)
         return;
-    if (sendToParallelPort(*data, app, port) == 0 && data->log)
+    const int result = transmit(sendModeName(data->mode), [this](TransmissionObserver* audit) {
+        return sendToParallelPort(*data, app, port, audit);
+    });
+    if (result == 0 && data->log)
         writeLog("Aborted!\n");
     closeLog();
     data.reset();

@@ -1,0 +1,78 @@
+#include "main_form.h"
+
+#include "nubtactile.h"
+#include "time_audit.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QStatusBar>
+#include <QStyle>
+
+#include <fstream>
+#include <iterator>
+
+namespace
+{
+
+const char AUDIT_PROBLEM[] = "There was a problem while trying to save the timing information";
+
+// The send_mode column for each mode.
+const char* const SEND_MODES[] = {"single_shot", "text", "random_valid", "random_non_valid",
+                                  "random_mixed"};
+
+} // namespace
+
+const char* main_form::sendModeName(int mode)
+{
+    return mode >= 0 && mode < int(std::size(SEND_MODES)) ? SEND_MODES[mode] : "unknown";
+}
+
+void main_form::buildTimingSummary()
+{
+    timing_warning_label = new QLabel(statusBar());
+    timing_warning_label->setObjectName(QStringLiteral("timing_warning_label"));
+    const int side = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
+    timing_warning_label->setPixmap(
+        style()->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, this).pixmap(side, side));
+    timing_warning_label->hide();
+    timing_summary_label = new QLabel(statusBar());
+    timing_summary_label->setObjectName(QStringLiteral("timing_summary_label"));
+    statusBar()->addWidget(timing_warning_label);
+    statusBar()->addWidget(timing_summary_label, 1);
+}
+
+int main_form::transmit(const char* sendMode, const std::function<int(TransmissionObserver*)>& play)
+{
+    const QString started = sendStarted.toString(Qt::ISODate);
+    // A patient's file needs the patient's names; a single shot or a text file
+    // sent without them is summarised only.
+    const bool audited = log_check->isChecked() && !patient_name_text->text().isEmpty() &&
+                         !patient_last_name_text->text().isEmpty();
+    std::ofstream file;
+    bool reported = false;
+    if (audited &&
+        !TimeAudit::open(file,
+                         patientFileName(QStringLiteral(".timing.csv")).toUtf8().toStdString())) {
+        // Told before the stimulus, like the log: the operator may still
+        // cancel the session, but nothing stops the send itself.
+        error(AUDIT_PROBLEM);
+        reported = true;
+    }
+    TimeAudit audit(file.is_open() && file.good() ? &file : nullptr, started.toStdString(),
+                    sendMode);
+    const int result = play(&audit);
+    if (audited && !audit.finish() && !reported)
+        error(AUDIT_PROBLEM);
+    showTimingSummary(audit.summary());
+    return result;
+}
+
+void main_form::showTimingSummary(const TimingSummary& summary)
+{
+    const std::string line = summary.text();
+    timing_summary_label->setText(QString::fromStdString(line));
+    timing_warning_label->setVisible(summary.warning());
+    if (timingSummaryListener)
+        timingSummaryListener(line);
+}
