@@ -6,8 +6,16 @@ JOBS ?= $(shell nproc)
 # Where `make run` starts the simulated program: its port file and the session
 # logs land here.
 RUN_DIR ?= run
+# `make test-sanitized` builds apart from the plain build. Sanitized compiles
+# and tests take several times the memory and time of plain ones, so it runs
+# two at a time whatever the machine, and stops any test that passes the time
+# limit (seconds; a whole run takes well under a minute) so that a hang ends as
+# a failure instead of outlasting CI.
+SANITIZED_DIR ?= build-sanitized
+SANITIZED_JOBS ?= 2
+SANITIZED_TIMEOUT ?= 300
 
-.PHONY: all deps configure build test bench run clean
+.PHONY: all deps configure build test test-sanitized bench run clean
 
 all: build
 
@@ -20,16 +28,29 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-test: build
+test: package
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+test-sanitized: deps
+	cmake -S . -B $(SANITIZED_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DNUB_SANITIZE=ON
+	cmake --build $(SANITIZED_DIR) -j $(SANITIZED_JOBS)
+	cd $(SANITIZED_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure \
+		-j $(SANITIZED_JOBS) --timeout $(SANITIZED_TIMEOUT)
 
 bench: build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/nubtactile-bench
 	$(BUILD_DIR)/bench/nubtactile-portio-cost
+	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/nubtactile-config-open
+
+# The Debian package build/nubtactile_<version>_<arch>.deb. `make test` builds
+# it first, so that its test checks the package of this very build.
+.PHONY: package
+package: build
+	cmake --build $(BUILD_DIR) --target package
 
 run: build
 	mkdir -p $(RUN_DIR)
 	cd $(RUN_DIR) && $(CURDIR)/$(BUILD_DIR)/ui/nubtactile-sim
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZED_DIR)

@@ -5,14 +5,11 @@
 #include "nubtactile.h"
 #include "pins.h"
 
-#include <QApplication>
-#include <QProgressDialog>
-
 #include <climits>
 #include <sched.h>
 #include <string>
 
-// How the transmission keeps its timing while the progress dialog stays alive.
+// How the transmission keeps its timing while the operator can still abort.
 //
 // Every hold, pause and interval is a deadline taken from the clock just
 // before the port access that makes the edge it follows, so a late wake-up
@@ -22,17 +19,23 @@
 // microsecond on real ports, less on a warm cache) after its reference time,
 // so the access time cancels out of every hold and gap.
 //
-// Between raising a cell and lowering it nothing runs but the port accesses.
-// Events run only inside the interval that follows a cell, never in a cell:
-// right after the lowering edge the progress is updated (a repaint can take a
+// Between raising a cell and lowering it nothing runs but the port accesses
+// and the clock. The observer (the progress dialog, the time audit) is called
+// only inside the interval that follows a cell: right after the lowering edge
+// it gets the cell's times and the progress step (a repaint can take a
 // millisecond or more, and the whole interval is there to absorb it), which
 // sees a press of Abort made during the cell; then, EVENT_SLOT_NS before the
-// interval's deadline, pending events run once more, which sees a press made
-// during the interval; the Abort check comes after the deadline itself. Seen
-// from outside the order is still "cell, interval, progress, Abort check":
-// Abort pressed during a cell or its interval stops the transmission when that
-// interval ends. Only processing that overruns the interval lengthens that
-// one gap; it can never lengthen a cell.
+// interval's deadline, it may run pending events once more, which sees a
+// press made during the interval; Abort is read after that, and the
+// transmission stops once the deadline has passed. A press that comes later
+// than that slot is seen at the progress step after the next cell and stops
+// the transmission there, with the same result, even when that cell was the
+// record's last. Only processing that overruns an interval lengthens that one
+// gap; it can never lengthen a cell.
+//
+// A text file is one timeline: the last interval of an entry is not waited
+// for by the entry itself, so reading the next entry and starting its record
+// happen inside that interval instead of lengthening it.
 //
 // A precise wait is only as good as the scheduler lets it be: on a busy
 // machine a thread that wakes 1 ms before its deadline can wait milliseconds
@@ -67,18 +70,6 @@ int dataByte(std::uint16_t code, std::int32_t mode)
     return mode == MODE_TEXT ? braille2int(ASCII[code]) : code;
 }
 
-// Raises `byte`, holds it `ms` and lowers it. Returns the time of the lowering
-// edge. Only port accesses and the clock run while the lines are up.
-std::int64_t pulse(Clock& clock, int byte, std::uint32_t ms)
-{
-    const std::int64_t raised = clock.now();
-    set_pin(byte);
-    clock.waitUntil(raised + msToNs(ms));
-    const std::int64_t lowered = clock.now();
-    clear_pin(byte);
-    return lowered;
-}
-
 // Real-time scheduling of the calling thread while it exists, when permitted.
 // A thread that already runs under a real-time policy (a nested transmission,
 // or a user's own set-up) is left as it is.
@@ -109,120 +100,127 @@ private:
     bool raised = false;
 };
 
-// The modal progress dialog of one transmission, counting `total` steps.
-class Progress
+// One unbroken sequence of edges. `due` is when the next edge may come: the
+// deadline of the last hold, pause or interval, or the origin before the
+// first edge.
+class Timeline
 {
 public:
-    explicit Progress(std::uint64_t total)
-        : total(total), dialog(QStringLiteral("Sending..."), QStringLiteral("Abort"), 0,
-                               scaledProgress(total, total))
+    explicit Timeline(TransmissionObserver& observer) : observer(observer), clock(currentClock()) {}
+
+    // Fixes the origin at the first call: the first edge is due now.
+    void start()
     {
-        dialog.setObjectName(QStringLiteral("NUBTactile"));
-        dialog.setWindowModality(Qt::ApplicationModal);
-        dialog.setMinimumDuration(0);
-        dialog.setAutoReset(true);
-        dialog.setAutoClose(true);
+        if (started)
+            return;
+        started = true;
+        origin = due = clock.now();
     }
 
-    // Shows `done` steps and lets pending events run exactly once. Reaching
-    // the total closes the dialog. Once Abort was pressed the dialog is left
-    // alone: a new value would show it again, and the total would clear the
-    // abort.
-    void step(std::uint64_t done)
+    // Raises `byte` when it is due, holds it `ms` and lowers it; the next edge
+    // is due at the lowering. Only port accesses and the clock run while the
+    // lines are up. `cell` names the cell for the observer.
+    void present(int byte, std::uint32_t ms, CellTiming cell)
     {
-        const int value = scaledProgress(done, total);
-        bool eventsRan = false;
-        if (!dialog.wasCanceled() && value != dialog.value()) {
-            // A changed value on a shown modal dialog processes events itself.
-            eventsRan = dialog.isVisible();
-            dialog.setValue(value);
+        clock.waitUntil(due);
+        const std::int64_t raised = clock.now();
+        set_pin(byte);
+        clock.waitUntil(raised + msToNs(ms));
+        const std::int64_t lowered = clock.now();
+        clear_pin(byte);
+        cell.dataByte = std::uint8_t(byte);
+        cell.targetOnset = due - origin;
+        cell.onset = raised - origin;
+        cell.targetHold = msToNs(ms);
+        cell.hold = lowered - raised;
+        due = lowered;
+        observer.cellPresented(cell);
+    }
+
+    // Quiet time after the last edge (or, before any edge, after the origin).
+    void gap(std::uint32_t ms) { due += msToNs(ms); }
+
+    // A cell that raises nothing still takes its place: its hold passes in
+    // silence, and what follows it comes when its hold ends.
+    void silence(std::uint32_t ms)
+    {
+        gap(ms);
+        clock.waitUntil(due);
+    }
+
+    // Lets events run once more shortly before the next edge is due, when
+    // the gap leaves room for it.
+    void eventSlotBeforeDue()
+    {
+        const std::int64_t slot = due - EVENT_SLOT_NS;
+        if (slot > clock.now()) {
+            clock.waitUntil(slot);
+            observer.eventSlot();
         }
-        if (!eventsRan)
-            QApplication::processEvents();
     }
 
-    bool aborted() const { return dialog.wasCanceled(); }
+    // Waits out the last gap: the transmission ends when it does.
+    void finish() { clock.waitUntil(due); }
+
+    TransmissionObserver& observer;
 
 private:
-    std::uint64_t total;
-    QProgressDialog dialog;
+    Clock& clock;
+    bool started = false;
+    std::int64_t origin = 0;
+    std::int64_t due = 0;
 };
 
-int sendSingleShot(const Braille_Data& record)
+void playSingleShot(Timeline& timeline, const Braille_Data& record)
 {
-    Clock& clock = currentClock();
-    Progress progress(2);
-    progress.step(1);
+    timeline.observer.recordStarted(2);
+    timeline.observer.progressed(1);
+    timeline.start();
     int pattern = 0;
     for (int k = 0; k < 8; ++k)
         pattern += record.pins[k] ? PIN[k] : 0;
-    pulse(clock, pattern, record.charTime);
-    progress.step(2);
-    return 1;
+    timeline.present(pattern, record.charTime, {1, 1, -1, 0, 0, 0, 0, 0});
+    timeline.observer.progressed(2);
 }
 
-// Plays a text or random record. With `carry`, the record continues a
-// timeline: nothing is raised before *carry (the deadline of the interval that
-// ended the previous record), and the record's own last interval is not waited
-// for here but handed on in *carry, so that setting up the next record (its
-// dialog, its events) happens inside that interval instead of lengthening it.
-int sendSequence(const Braille_Data& record, std::int64_t* carry = nullptr)
+// Plays a text or random record on `timeline` and leaves its last interval
+// running. `entry` numbers a text file's entries (its passes are reported
+// under that number); 0 for a record of its own. Returns false when Abort was
+// requested.
+bool playSequence(Timeline& timeline, const Braille_Data& record, std::uint32_t entry)
 {
-    Clock& clock = currentClock();
+    TransmissionObserver& observer = timeline.observer;
     const std::uint32_t length = record.word ? record.length : 0;
     const std::uint64_t total = std::uint64_t(record.loops) * length + 1;
-    Progress progress(total);
     std::uint64_t done = 1;
-    progress.step(done);
+    observer.recordStarted(total);
+    observer.progressed(done);
+    timeline.start();
 
-    if (carry)
-        clock.waitUntil(*carry);
-    std::int64_t edge = clock.now();
     if (record.triggerTime != 0)
-        edge = pulse(clock, TRIGGER_BYTE, record.triggerTime);
-    if (record.afterTriggerTime != 0)
-        clock.waitUntil(edge + msToNs(record.afterTriggerTime));
+        timeline.present(TRIGGER_BYTE, record.triggerTime, {0, 0, -1, 0, 0, 0, 0, 0});
+    timeline.gap(record.afterTriggerTime);
 
-    const std::int64_t interval = msToNs(record.intervalTime);
-    int byte = length != 0 ? dataByte(record.word[0], record.mode) : 0;
     for (std::uint32_t pass = 0; pass < record.loops; ++pass) {
         for (std::uint32_t i = 0; i < length; ++i) {
-            // Without a hold the interval runs from here, with no edge.
-            edge = record.charTime != 0 ? pulse(clock, byte, record.charTime) : clock.now();
-            const std::int64_t end = edge + interval;
-            const bool last = pass + 1 == record.loops && i + 1 == length;
-            if (carry && last) {
-                // Reaching the total resets the dialog, and with it a press
-                // of Abort still waiting in the event queue; here that press
-                // must still stop the records that would follow.
-                QApplication::processEvents();
-                if (progress.aborted()) {
-                    clock.waitUntil(end);
-                    return 0;
-                }
-            }
-            progress.step(++done);
+            const std::uint16_t code = record.word[i];
+            const int byte = dataByte(code, record.mode);
+            if (record.charTime != 0 && byte != 0)
+                timeline.present(byte, record.charTime,
+                                 {entry ? entry : pass + 1, i + 1, code, 0, 0, 0, 0, 0});
+            else
+                timeline.silence(record.charTime);
+            timeline.gap(record.intervalTime);
+            observer.progressed(++done);
             if (i + 1 == length)
-                QApplication::processEvents();
-            if (carry && last) {
-                *carry = end;
-                return 1;
-            }
-            if (end - EVENT_SLOT_NS > edge) {
-                clock.waitUntil(end - EVENT_SLOT_NS);
-                QApplication::processEvents();
-            }
-            // No event runs from here to the deadline, so Abort can be read
-            // now; the next cell is made ready too, so that nothing but the
-            // port access separates the deadline from the next edge.
-            const bool aborted = progress.aborted();
-            byte = dataByte(record.word[i + 1 == length ? 0 : i + 1], record.mode);
-            clock.waitUntil(end);
-            if (aborted)
-                return 0;
+                observer.eventSlot();
+            if (done < total)
+                timeline.eventSlotBeforeDue();
+            if (observer.abortRequested())
+                return false;
         }
     }
-    return 1;
+    return true;
 }
 
 // strtol in base 10 with a 32-bit long, then negatives as 0: digits after an
@@ -260,6 +258,35 @@ std::string wordBytes(const std::string& token)
     return text;
 }
 
+// The entries of a text file, one after the other on `timeline`. Returns 1
+// when all were sent.
+int playFile(Timeline& timeline, std::istream& stream)
+{
+    for (std::uint32_t entry = 1;; ++entry) {
+        std::string word, duration, interval;
+        stream >> word >> duration >> interval;
+        // A read that fails before the end of the stream may have cut the
+        // entry short: better not send it, and tell the caller the file was
+        // not sent in full.
+        if (stream.bad() || (stream.fail() && !stream.eof()))
+            return 0;
+        if (word.empty())
+            return 1;
+
+        Braille_Data record;
+        if (setWord(record, wordBytes(word).c_str()) == ENCODE_NO_MEMORY)
+            return 0;
+        record.triggerTime = 0;
+        record.afterTriggerTime = 0;
+        record.charTime = readTime(duration);
+        record.intervalTime = readTime(interval);
+        record.loops = 1;
+        record.mode = MODE_TEXT;
+        if (!playSequence(timeline, record, entry))
+            return 0;
+    }
+}
+
 } // namespace
 
 std::optional<PortRefusal> initializeParallelPort(int base)
@@ -276,60 +303,36 @@ std::optional<PortRefusal> initializeParallelPort(int base)
     return std::nullopt;
 }
 
-int scaledProgress(std::uint64_t step, std::uint64_t total)
+TransmissionObserver::~TransmissionObserver() = default;
+void TransmissionObserver::recordStarted(std::uint64_t) {}
+void TransmissionObserver::progressed(std::uint64_t) {}
+void TransmissionObserver::eventSlot() {}
+bool TransmissionObserver::abortRequested()
 {
-    if (total <= std::uint64_t(INT_MAX))
-        return int(step);
-    if (step == 0)
-        return 0;
-    // step * INT_MAX needs up to 95 bits.
-    const auto scaled = (unsigned __int128)step * INT_MAX / total;
-    return scaled == 0 ? 1 : int(scaled);
+    return false;
+}
+void TransmissionObserver::cellPresented(const CellTiming&) {}
+
+int sendToParallelPort(const Braille_Data& record, TransmissionObserver& observer)
+{
+    const RealTimeSection realTime;
+    Timeline timeline(observer);
+    int result = 1;
+    if (record.mode == MODE_SINGLE_SHOT)
+        playSingleShot(timeline, record);
+    else
+        result = playSequence(timeline, record, 0) ? 1 : 0;
+    timeline.finish();
+    return result;
 }
 
-int sendToParallelPort(Braille_Data& record, QApplication*& /*app*/, int /*port*/)
+int sendToParallelPort(std::istream& stream, TransmissionObserver& observer)
 {
-    // Events run through the application object's static entry point, the
-    // same one the caller's `app` would reach.
     const RealTimeSection realTime;
-    return record.mode == MODE_SINGLE_SHOT ? sendSingleShot(record) : sendSequence(record);
-}
-
-int sendToParallelPort(std::istream& stream, QApplication*& /*app*/, int /*port*/)
-{
-    // One timeline for the whole file: each entry starts when the last
-    // interval of the one before ends, however long it took to read the
-    // entry and open its dialog meanwhile.
-    const RealTimeSection realTime;
-    Clock& clock = currentClock();
-    std::int64_t next = clock.now();
-    const auto finish = [&](int result) {
-        clock.waitUntil(next);
-        return result;
-    };
-    for (;;) {
-        std::string word, duration, interval;
-        stream >> word >> duration >> interval;
-        // A read that fails before the end of the stream may have cut the
-        // entry short: better not send it, and tell the caller the file was
-        // not sent in full.
-        if (stream.bad() || (stream.fail() && !stream.eof()))
-            return finish(0);
-        if (word.empty())
-            return finish(1);
-
-        Braille_Data record;
-        if (setWord(record, wordBytes(word).c_str()) == ENCODE_NO_MEMORY)
-            return finish(0);
-        record.triggerTime = 0;
-        record.afterTriggerTime = 0;
-        record.charTime = readTime(duration);
-        record.intervalTime = readTime(interval);
-        record.loops = 1;
-        record.mode = MODE_TEXT;
-        if (sendSequence(record, &next) == 0)
-            return 0;
-    }
+    Timeline timeline(observer);
+    const int result = playFile(timeline, stream);
+    timeline.finish();
+    return result;
 }
 
 void resetParallelPort(int /*port*/)

@@ -2,6 +2,9 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QMessageBox>
+#include <QRegularExpression>
+#include <QTimer>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -18,6 +21,24 @@ bool writeFile(const QString& name, const QByteArray& bytes)
     QFile file(name);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
+
+rlim_t addressSpaceInUse()
+{
+    QFile status("/proc/self/status");
+    status.open(QIODevice::ReadOnly);
+    const QRegularExpression vmSize("VmSize:\\s*(\\d+) kB");
+    return vmSize.match(QString::fromLatin1(status.readAll())).captured(1).toULong() * 1024;
+}
+
+// The window with its own overwrite question.
+class AskingForm : public ProbeWorld, public main_form
+{
+public:
+    QString saveName;
+
+private:
+    QString saveFileName() override { return saveName; }
+};
 
 } // namespace
 
@@ -106,12 +127,22 @@ private slots:
         QTest::newRow("wrong magic")
             << QByteArray("#!nubtactile_configuration_file!#\n1\n2\n3\n4\n5\n1\nhola\n") << true
             << RESET;
-        QTest::newRow("text magic, carriage return")
-            << QByteArray("#!NUBTactile_TEXT_FILE!#\r\nhola 5 5\r\n") << true << RESET;
         QTest::newRow("bad mode") << MAGIC + "1\n2\n3\n4\n5\n01\nhola\n"
                                   << true << "1|2|3|4|5|-|-||0|0";
         QTest::newRow("Latin-1") << MAGIC + QByteArray("1\n2\n3\n4\n5\n1\nca\xf1") + "a\n"
                                  << false << QString("1|2|3|4|5|caña|-||1|0");
+        // Past the first 64 KiB, which are read and decoded before the rest.
+        QTest::newRow("Latin-1 far down")
+            << MAGIC + "ca\xc3\xb1" + "a\n2\n3\n4\n5\n0\n" + QByteArray(70000, '\n') + "\xf1"
+            << false << QString("caÃ±a|2|3|4|5|-|-||0|0");
+        QTest::newRow("UTF-8 cut at the end")
+            << MAGIC + "1\n2\n3\n4\n5\n1\nca\xc3" << false << QString("1|2|3|4|5|caÃ|-||1|0");
+        QTest::newRow("six values") << MAGIC + "1\n2\n3\n4\n5\n0\n" << true << RESET;
+        // Longer than a line edit takes by default; the word starts at an odd
+        // offset, so that a letter lies across every 64 KiB boundary.
+        QTest::newRow("long values")
+            << MAGIC + QByteArray(40000, '7') + "\n2\n3\n4\n5\n1\n" + QString(40000, u'ñ').toUtf8()
+            << false << QString(40000, '7') + "|2|3|4|5|" + QString(40000, u'ñ') + "|-||1|0";
     }
     void open()
     {
@@ -142,9 +173,17 @@ private slots:
     }
 
     // A text file is played at once after the form is reset, and not logged.
+    void textFile_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("line feeds") << QByteArray("#!NUBTactile_TEXT_FILE!#\nhola 500 1000\nsi 20");
+        QTest::newRow("saved on Windows")
+            << QByteArray("#!NUBTactile_TEXT_FILE!#\r\nhola 500 1000\r\nsi 20\r\n");
+    }
     void textFile()
     {
-        QVERIFY(writeFile("words", "#!NUBTactile_TEXT_FILE!#\nhola 500 1000\nsi 20"));
+        QFETCH(QByteArray, content);
+        QVERIFY(writeFile("words", content));
         dirty();
         form->openName = form->dir.filePath("words");
         form->mark();
@@ -173,6 +212,57 @@ private slots:
         QCOMPARE(form->overwriteAsked, QStringList(2, form->dir.filePath("settings")));
         QCOMPARE(workFiles(), QStringList{"settings"});
         QCOMPARE(form->errors, QStringList());
+    }
+
+    // The question shows the file name as it is; Return takes Yes, Escape No.
+    void overwriteQuestion_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::newRow("Return") << int(Qt::Key_Return) << MAGIC + "\n\n\n\n\n0\n\n";
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << QByteArray("old\n");
+    }
+    void overwriteQuestion()
+    {
+        QFETCH(int, key);
+        QFETCH(QByteArray, saved);
+        AskingForm asking;
+        asking.saveName = asking.dir.filePath("<i>big");
+        QVERIFY(writeFile(asking.saveName, "old\n"));
+        QStringList seen;
+        QTimer::singleShot(0, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                seen << box->windowTitle() << box->text()
+                     << (box->textFormat() == Qt::PlainText ? "plain" : "markup");
+                QTest::keyClick(box, Qt::Key(key));
+            }
+        });
+        asking.fileSave();
+        QCOMPARE(seen, QStringList({"Overwrite file?",
+                                    "A file called " + asking.saveName +
+                                        " already exists. Do you want to overwrite it?",
+                                    "plain"}));
+        QCOMPARE(readFile(asking.saveName), saved);
+    }
+
+    // A word larger than the memory left is refused with a message, and the
+    // program goes on with the form reset.
+    void openWithoutMemory()
+    {
+        QVERIFY(
+            writeFile("settings", MAGIC + "1\n2\n3\n4\n5\n1\n" + QByteArray(8 << 20, 'a') + "\n"));
+        dirty();
+        form->openName = form->dir.filePath("settings");
+        rlimit saved;
+        QCOMPARE(getrlimit(RLIMIT_AS, &saved), 0);
+        rlimit lowered = saved;
+        lowered.rlim_cur = addressSpaceInUse() + (8 << 20);
+        QCOMPARE(setrlimit(RLIMIT_AS, &lowered), 0);
+        form->fileOpen();
+        setrlimit(RLIMIT_AS, &saved);
+        QCOMPARE(form->errors, QStringList{"Not enough memory. Please stop some programs you are "
+                                           "using and try again"});
+        QCOMPARE(formState(), RESET);
     }
 
     // A save that fails says so and leaves whatever was there before.

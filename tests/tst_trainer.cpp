@@ -17,31 +17,48 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 namespace
 {
 // Armed by a test: the next nothrow allocation of exactly this size fails.
 std::size_t failAllocationOfSize = 0;
+
+bool failNow(std::size_t size)
+{
+    if (size != failAllocationOfSize)
+        return false;
+    failAllocationOfSize = 0;
+    return true;
+}
 } // namespace
 
+// Each form forwards to its own throwing counterpart, so that what it returns
+// is released by the matching delete.
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept
 {
-    if (size == failAllocationOfSize) {
-        failAllocationOfSize = 0;
+    if (failNow(size))
         return nullptr;
-    }
     try {
         return ::operator new(size);
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
         return nullptr;
     }
 }
 
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
 {
-    return operator new(size, tag);
+    if (failNow(size))
+        return nullptr;
+    try {
+        return ::operator new[](size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 namespace
@@ -54,7 +71,8 @@ const QString MEMORY_MESSAGE = QStringLiteral(
     "NUBTactile|Not enough memory. Please stop the programs you are using and try again");
 
 // The Trainer with its message boxes recorded instead of shown: "<duration>"
-// and "<memory>" for its two messages, "caption|text" for anything else.
+// and "<memory>" for its two messages, "caption|text" for anything else, and
+// "<closed>" when it is closed.
 class ProbeTrainer : public trainer_form
 {
 public:
@@ -71,6 +89,11 @@ protected:
         const QString m = caption + QLatin1Char('|') + text;
         messages << (m == DURATION_MESSAGE ? "<duration>" : m == MEMORY_MESSAGE ? "<memory>" : m);
     }
+    void closeEvent(QCloseEvent* event) override
+    {
+        messages << "<closed>";
+        trainer_form::closeEvent(event);
+    }
 };
 
 void type(QLineEdit* field, const QString& text)
@@ -86,34 +109,48 @@ class tst_trainer : public QObject
     Q_OBJECT
 
     std::unique_ptr<PortSession> sim;
+    // The window a script drives. When the script deletes it, its memory is
+    // cleared and stays at `deleted`, so that a later write to it shows.
+    std::optional<ProbeTrainer> form;
+    void* deleted = nullptr;
 
     // What the cell and the operator saw: every data-register write since
     // init() as "ms:byte", "@ms" when done, the field's text in brackets and
-    // the messages shown.
-    QString transcript(const ProbeTrainer& form) const
+    // the messages shown, or whether the window was left alone once deleted.
+    QString transcript() const
     {
         QStringList out;
         const auto& w = portsim::writes();
         for (std::size_t i = sim->firstWrite; i < w.size(); ++i)
             if (w[i].address == LPT1_BASE)
                 out << QStringLiteral("%1:%2").arg(w[i].time / MS).arg(w[i].value);
-        out << QStringLiteral("@%1").arg(sim->clock.now() / MS)
-            << QLatin1Char('[') + form.trainer_text->text() + QLatin1Char(']') << form.messages;
+        out << QStringLiteral("@%1").arg(sim->clock.now() / MS);
+        if (form) {
+            out << QLatin1Char('[') + form->trainer_text->text() + QLatin1Char(']')
+                << form->messages;
+        } else {
+            const auto* bytes = static_cast<const unsigned char*>(deleted);
+            const bool cleared = std::all_of(bytes, bytes + sizeof(ProbeTrainer),
+                                             [](unsigned char b) { return b == 0; });
+            out << (cleared ? "<deleted>" : "<written after deletion>");
+        }
         return out.join(QLatin1Char(' '));
     }
 
     // One step of a script: "duration TEXT" sets the duration field, "type
     // TEXT" one key per character, "paste TEXT" one change, "move N" the
-    // cursor, "select FROM LENGTH", "back" a backspace; "later TEXT" types
-    // TEXT while the next send holds its cell, "abort" presses Abort during
-    // the next send, "fail BYTES" makes the next allocation of that size fail.
-    void act(trainer_form& form, const QString& step)
+    // cursor, "select FROM LENGTH", "back" a backspace, "key KEY text|close"
+    // a key on the focused field or Close button of the shown window, "send
+    // TEXT" a change handed to the slot itself; "abort" presses Abort during
+    // the next send, "delete" deletes the window during the next send, "fail
+    // BYTES" makes the next allocation of that size fail.
+    void act(const QString& step)
     {
-        QLineEdit* field = form.trainer_text;
+        QLineEdit* field = form->trainer_text;
         const QString verb = step.section(QLatin1Char(' '), 0, 0);
         const QString arg = step.section(QLatin1Char(' '), 1);
         if (verb == "duration")
-            form.char_text->setText(arg);
+            form->char_text->setText(arg);
         else if (verb == "type")
             type(field, arg);
         else if (verb == "paste")
@@ -126,9 +163,24 @@ class tst_trainer : public QObject
             QTest::keyClick(field, Qt::Key_Backspace);
         else if (verb == "fail")
             failAllocationOfSize = arg.toULong();
-        else if (verb == "later")
+        else if (verb == "send")
+            form->sendChar(arg);
+        else if (verb == "key") {
+            QWidget* target = field;
+            if (arg.section(' ', 1) == "close")
+                target = form->cancel_button;
+            form->show();
+            target->setFocus();
+            QTest::keyClick(target, Qt::Key(QKeySequence(arg.section(' ', 0, 0))[0].key()));
+        } else if (verb == "delete")
             QMetaObject::invokeMethod(
-                field, [=] { type(field, arg); }, Qt::QueuedConnection);
+                qApp,
+                [this] {
+                    deleted = &*form;
+                    form.reset();
+                    std::memset(deleted, 0, sizeof(ProbeTrainer));
+                },
+                Qt::QueuedConnection);
         else if (verb == "abort")
             sim->clock.at(sim->clock.now() + 50 * MS, [] {
                 for (QWidget* w : QApplication::topLevelWidgets())
@@ -145,6 +197,7 @@ private slots:
 
     void cleanup()
     {
+        form.reset();
         sim.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
@@ -173,7 +226,16 @@ private slots:
             "0:46 10:0 10:59 20:0 20:59 30:0 @30 [éñÑ]");
         row("no cell: held without a dot", {"duration 70", "type #"}, "@70 [#]");
         row("not in code page 437", {"duration 70", "paste €"}, "@70 [€]");
+        // The text is composed as in the main window: e and a combining acute is é.
+        row("combining accent pasted", {"duration 10", "paste e\u0301"}, "0:46 10:0 @10 [e\u0301]");
+        row("combining accent typed", {"duration 10", "type e\u0301"},
+            "0:17 10:0 10:46 20:0 @20 [e\u0301]");
         row("duration 0", {"duration 0", "type ab"}, "@0 [ab]");
+        // Return in the field must not close the window; on the Close button it must.
+        row("Return in the field", {"duration 10", "type a", "key Return text"},
+            "0:1 10:0 @10 [a]");
+        row("Return on Close", {"key Return close"}, "@0 [] <closed>");
+        row("Space on Close", {"key Space close"}, "@0 [] <closed>");
         row("duration beyond 32 bits saturates", {"duration 99999999999", "type a"},
             "0:1 2147483647:0 @2147483647 [a]");
         // The message is shown once although emptying the field changes it again.
@@ -187,8 +249,9 @@ private slots:
             {"duration 10", "type abc", "duration x", "select 0 3", "back", "duration 10",
              "type de"},
             "0:1 10:0 10:3 20:0 20:9 30:0 30:17 40:0 @40 [de]");
-        row("keystroke during a send", {"duration 100", "later b", "type a", "type c"},
-            "0:1 100:0 100:3 200:0 200:9 300:0 @300 [abc]");
+        // Nothing touches the window once an event of the send has deleted it.
+        row("deleted during a send", {"duration 100", "delete", "send a"},
+            "0:1 100:0 @100 <deleted>");
         row("abort during a send", {"duration 100", "abort", "type a", "type b"},
             "0:1 100:0 100:3 200:0 @200 [ab]");
         // A character whose record or code cannot be stored is lost; the next one is sent.
@@ -203,14 +266,16 @@ private slots:
     {
         QFETCH(QStringList, steps);
         QFETCH(QString, expected);
-        ProbeTrainer form;
+        form.emplace();
         for (const QString& step : steps)
-            act(form, step);
-        QCOMPARE(transcript(form), expected);
-        QCOMPARE(form.lastText, form.trainer_text->text());
+            act(step);
+        QCOMPARE(transcript(), expected);
         QCOMPARE(failAllocationOfSize, std::size_t(0));
+        if (!form)
+            return;
+        QCOMPARE(form->lastText, form->trainer_text->text());
         // Every transmission has closed its progress dialog.
-        QCOMPARE(QApplication::topLevelWidgets(), QList<QWidget*>{&form});
+        QCOMPARE(QApplication::topLevelWidgets(), QList<QWidget*>{&*form});
     }
 
     void messageBoxShown()

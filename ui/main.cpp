@@ -15,9 +15,10 @@
 int main(int argc, char** argv)
 {
     std::srand(unsigned(std::time(nullptr)));
-    // The application and its window live until the process ends: closing the
-    // window ends the event loop with status 0 after saving the port choice.
-    auto* app = new QApplication(argc, argv);
+    // Closing the window saves the port choice, schedules the window's deletion
+    // and ends the event loop with status 0; leaving the loop carries out that
+    // deletion, and the application goes at the end of main.
+    QApplication app(argc, argv);
 #ifdef NUBTACTILE_SIMULATED_PORT
     portsim::traceDataLines();
 #endif
@@ -26,18 +27,19 @@ int main(int argc, char** argv)
     // A rehearsal must never be taken for a session on the cell.
     window->setWindowTitle(QStringLiteral("NUBTactile (simulated port)"));
 #endif
-    window->app = app;
+    window->app = &app;
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         window->move(centredPosition(screen->geometry().size(), window->size()));
     // After the move, so that the box stands where the window would have.
     if (const PortRefusal* refusal = window->portRefusedAtStart()) {
         window->tellPortRefusal(*refusal);
+        delete window;
         return 1;
     }
     lowerDataLinesOnTermination();
     window->setFixedSize(window->width(), window->height());
     window->data = nullptr;
     window->show();
-    QObject::connect(app, &QGuiApplication::lastWindowClosed, app, &QCoreApplication::quit);
-    return app->exec();
+    QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, &QCoreApplication::quit);
+    return app.exec();
 }

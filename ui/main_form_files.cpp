@@ -1,6 +1,6 @@
 #include "main_form.h"
 
-#include "pport.h"
+#include "progress_observer.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -16,7 +16,8 @@
 #include <QStringList>
 
 #include <fstream>
-#include <iterator>
+#include <limits>
+#include <new>
 #include <string>
 
 namespace
@@ -26,37 +27,125 @@ const char CONFIGURATION_MAGIC[] = "#!NUBTactile_CONFIGURATION_FILE!#";
 const char TEXT_MAGIC[] = "#!NUBTactile_TEXT_FILE!#";
 const char FORMAT_PROBLEM[] = "The file doesn't seem to be in a correct format";
 const char SAVE_PROBLEM[] = "There was a problem while trying to save the file";
+const char NO_MEMORY[] = "Not enough memory. Please stop some programs you are using and try again";
 
 // Values 1 to 7 of a configuration: trigger, after trigger, char duration,
 // interval, loop, mode, word or length.
 constexpr int CONFIGURATION_VALUES = 7;
 
-// Files are written in UTF-8; one made by hand in a Latin-1 editor is not
-// valid UTF-8 and is read as Latin-1 instead.
-QString decodeConfiguration(const std::string& bytes)
+// The longest line that can be a magic line: the configuration's characters
+// and the carriage return of a file written on Windows.
+constexpr std::size_t LONGEST_MAGIC_LINE = (sizeof CONFIGURATION_MAGIC - 1) + 1;
+
+// How much of a configuration body is read and decoded at a time.
+constexpr std::size_t CHUNK_BYTES = 64 * 1024;
+
+// The first line of `in` when it is short enough to be a magic line; a longer
+// one comes back cut to one character more than the longest magic line, so
+// that a huge file without line feeds is refused after a few bytes.
+std::string readMagicLine(std::istream& in)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
-    if (utf8.hasError())
-        return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
-    return text;
+    std::string line;
+    for (int c = 0; line.size() <= LONGEST_MAGIC_LINE && (c = in.get()) != EOF && c != '\n';)
+        line += char(c);
+    return line;
 }
 
-// The values after the magic line: one per line, an empty line an empty
-// value, a last line without line feed still a value, an empty end none;
-// lines after the seventh value go onto the seventh after two blanks.
-QStringList configurationValues(const QString& body)
+// A file written on Windows ends its lines with a carriage return.
+bool isMagicLine(const std::string& line, const char* magic)
 {
-    QStringList lines = body.split(QLatin1Char('\n'));
-    // After a final line feed, or in an empty body, split() leaves an empty
-    // piece that is not a line.
-    if (body.isEmpty() || body.endsWith(QLatin1Char('\n')))
-        lines.removeLast();
-    while (lines.size() > CONFIGURATION_VALUES) {
-        lines[CONFIGURATION_VALUES - 1] += QStringLiteral("  ") + lines.at(CONFIGURATION_VALUES);
-        lines.removeAt(CONFIGURATION_VALUES);
+    return line == magic || line == std::string(magic) + '\r';
+}
+
+// The modes whose word or length is put into a field.
+bool showsSequence(const QString& mode)
+{
+    return mode.size() == 1 && mode.at(0) >= u'1' && mode.at(0) <= u'4';
+}
+
+// Splits a configuration body into its values as it is decoded, piece by
+// piece: one value per line, an empty line an empty value, a last line
+// without line feed still a value, an empty end none; lines after the seventh
+// value go onto the seventh after two blanks. The seventh is kept only for
+// the modes that show it, so that millions of lines for another mode cost no
+// memory.
+class ConfigurationValues
+{
+public:
+    void add(QStringView text)
+    {
+        for (;;) {
+            const qsizetype end = text.indexOf(u'\n');
+            const QStringView piece = end < 0 ? text : text.first(end);
+            if (!inLine && (end >= 0 || !piece.isEmpty()))
+                startLine();
+            if (target)
+                target->append(piece);
+            if (end < 0)
+                return;
+            inLine = false;
+            text = text.sliced(end + 1);
+        }
     }
-    return lines;
+
+    // At most seven; to be taken once the whole body was added.
+    QStringList take() { return std::move(values); }
+
+private:
+    void startLine()
+    {
+        inLine = true;
+        if (values.size() < CONFIGURATION_VALUES) {
+            values.append(QString());
+            target = &values.last();
+            if (values.size() == CONFIGURATION_VALUES && !showsSequence(values.at(5)))
+                target = nullptr;
+        } else if (target) {
+            target->append(QLatin1String("  "));
+        }
+    }
+
+    QStringList values;
+    // Where the line being read goes, or null when it is not kept.
+    QString* target = nullptr;
+    bool inLine = false;
+};
+
+// The values of the body from the position of `in` to its end, decoded as
+// `encoding`. False on a read error or on bytes not valid in that encoding.
+bool readValues(std::istream& in, QStringDecoder::Encoding encoding, QStringList& values)
+{
+    QStringDecoder decoder(encoding);
+    ConfigurationValues reader;
+    std::string chunk(CHUNK_BYTES, '\0');
+    // One buffer for every chunk: a fresh one each time costs page faults.
+    QString text(decoder.requiredSpace(CHUNK_BYTES), Qt::Uninitialized);
+    while (in && !decoder.hasError()) {
+        in.read(chunk.data(), std::streamsize(chunk.size()));
+        const QChar* end =
+            decoder.appendToBuffer(text.data(), QByteArrayView(chunk.data(), in.gcount()));
+        reader.add(QStringView(text.constData(), end - text.constData()));
+    }
+    // A sequence cut off by the end of the body is held back as incomplete;
+    // what follows it shows whether it is an error.
+    decoder.appendToBuffer(text.data(), QByteArrayView("\n", 1));
+    if (in.bad() || decoder.hasError())
+        return false;
+    values = reader.take();
+    return true;
+}
+
+// Files are written in UTF-8; one made by hand in a Latin-1 editor is not
+// valid UTF-8 and is read again as Latin-1. False on a read error.
+bool readConfiguration(std::istream& in, QStringList& values)
+{
+    const std::istream::pos_type body = in.tellg();
+    if (readValues(in, QStringDecoder::Utf8, values))
+        return true;
+    if (in.bad())
+        return false;
+    in.clear();
+    return bool(in.seekg(body)) && readValues(in, QStringDecoder::Latin1, values);
 }
 
 } // namespace
@@ -107,11 +196,15 @@ QString main_form::saveFileName()
 
 bool main_form::confirmOverwrite(const QString& fileName)
 {
-    const QMessageBox::StandardButton answer = QMessageBox::question(
-        this, tr("Overwrite file?"),
+    QMessageBox question(
+        QMessageBox::Question, tr("Overwrite file?"),
         tr("A file called %1 already exists. Do you want to overwrite it?").arg(fileName),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
-    return answer == QMessageBox::Yes;
+        QMessageBox::Yes | QMessageBox::No, this);
+    // Plain text: a file name is shown as it is, never read as markup.
+    question.setTextFormat(Qt::PlainText);
+    question.setDefaultButton(QMessageBox::Yes);
+    question.setEscapeButton(QMessageBox::No);
+    return question.exec() == QMessageBox::Yes;
 }
 
 void main_form::fileOpen()
@@ -131,31 +224,40 @@ void main_form::fileOpen()
 
     fileNew();
 
-    std::string magic;
-    std::getline(in, magic);
-
-    if (magic == TEXT_MAGIC) {
+    const std::string magic = readMagicLine(in);
+    if (isMagicLine(magic, TEXT_MAGIC)) {
         sendToParallelPort(in, app, LPT1Action->isChecked() ? LPT1_BASE : LPT2_BASE);
         return;
     }
-    // A configuration written with carriage returns is still recognised; its
-    // values keep them, so the mode does not match and the operator is told.
-    if (magic != CONFIGURATION_MAGIC && magic != std::string(CONFIGURATION_MAGIC) + '\r') {
+    // A configuration written with carriage returns keeps them in its values,
+    // so the mode does not match and the operator is told.
+    if (!isMagicLine(magic, CONFIGURATION_MAGIC)) {
         error(FORMAT_PROBLEM);
         return;
     }
 
-    const std::string body{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        error((QStringLiteral("Could not open ") + name).toUtf8().constData());
+    QStringList values;
+    try {
+        if (!readConfiguration(in, values)) {
+            error((QStringLiteral("Could not open ") + name).toUtf8().constData());
+            return;
+        }
+    } catch (const std::bad_alloc&) {
+        // A word as big as the memory left: the form stays reset.
+        error(NO_MEMORY);
         return;
     }
-    const QStringList values = configurationValues(decodeConfiguration(body));
     if (values.size() < CONFIGURATION_VALUES) {
         error(FORMAT_PROBLEM);
         return;
     }
 
+    // A line edit cuts what it is given at its maximum length, 32767 by
+    // default: the fields take what the file holds instead.
+    const auto load = [](QLineEdit* field, const QString& value) {
+        field->setMaxLength(std::numeric_limits<int>::max());
+        field->setText(value);
+    };
     const QString& mode = values.at(5);
     const QString& sequence = values.at(6);
     if (mode == QLatin1String("0")) {
@@ -163,22 +265,22 @@ void main_form::fileOpen()
     } else if (mode == QLatin1String("1")) {
         word_label->setEnabled(true);
         word_text->setEnabled(true);
-        word_text->setText(sequence);
+        load(word_text, sequence);
         mode_combo->setCurrentIndex(1);
     } else if (mode == QLatin1String("2") || mode == QLatin1String("3") ||
                mode == QLatin1String("4")) {
         length_label->setEnabled(true);
         sequence_length_text->setEnabled(true);
-        sequence_length_text->setText(sequence);
+        load(sequence_length_text, sequence);
         mode_combo->setCurrentIndex(mode.toInt());
     } else {
         error(FORMAT_PROBLEM);
     }
-    trigger_time_text->setText(values.at(0));
-    after_trigger_time_text->setText(values.at(1));
-    char_time_text->setText(values.at(2));
-    after_char_time_text->setText(values.at(3));
-    loop_count_text->setText(values.at(4));
+    load(trigger_time_text, values.at(0));
+    load(after_trigger_time_text, values.at(1));
+    load(char_time_text, values.at(2));
+    load(after_char_time_text, values.at(3));
+    load(loop_count_text, values.at(4));
 }
 
 void main_form::fileSave()

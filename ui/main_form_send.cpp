@@ -2,7 +2,7 @@
 
 #include "cp437.h"
 #include "nubtactile.h"
-#include "pport.h"
+#include "progress_observer.h"
 
 #include <QByteArray>
 #include <QCheckBox>

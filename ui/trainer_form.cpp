@@ -4,18 +4,22 @@
 #include "image_collection.h"
 #include "main_form.h"
 #include "nubtactile.h"
-#include "pport.h"
+#include "progress_observer.h"
 
 #include <QEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <string>
 
 namespace
 {
@@ -33,12 +37,13 @@ std::uint32_t durationMs(const QString& digits)
     return value;
 }
 
-// The character map works on code page 437; a character the code page lacks
-// becomes code 0, which has no cell, so it presents no dot.
+// The code of one composed character, by the main window's conversion. That
+// leaves out a character code page 437 lacks; here it becomes code 0, which
+// has no cell, so it is still held for its duration, without a dot.
 std::uint16_t codeOf(QChar c)
 {
-    const int code = unicodeToCp437(char32_t(c.unicode()));
-    return code < 0 ? 0 : std::uint16_t(code);
+    const std::string code = textToCp437(QString(c));
+    return code.empty() ? 0 : static_cast<unsigned char>(code.front());
 }
 
 QString noMemoryMessage()
@@ -77,8 +82,11 @@ trainer_form::trainer_form(QWidget* parent, const char* name, bool modal, Qt::Wi
     cancel_button = new QPushButton(this);
     cancel_button->setObjectName(QStringLiteral("cancel_button"));
     cancel_button->setGeometry(80, 130, 81, 31);
-    // Return typed into the training field must not close the window.
+    // Return typed into the training field must not close the window, as it
+    // would if the only button were the dialog's default; eventFilter gives
+    // Return to the button itself when it has the focus.
     cancel_button->setAutoDefault(false);
+    cancel_button->installEventFilter(this);
 
     languageChange();
     resize(QSize(241, 180).expandedTo(minimumSizeHint()));
@@ -101,19 +109,6 @@ void trainer_form::init()
 
 void trainer_form::sendChar(const QString& string)
 {
-    pendingTexts.append(string);
-    // The transmission lets events run, so a keystroke can arrive while a
-    // character is still on the cell. It waits its turn: compared with the
-    // text before the running character, it would present that character
-    // again instead of the one typed.
-    if (sending)
-        return;
-    while (!pendingTexts.isEmpty())
-        handleChange(pendingTexts.takeFirst());
-}
-
-void trainer_form::handleChange(const QString& string)
-{
     const qsizetype n = string.length();
 
     const QByteArray duration = char_text->text().toUtf8();
@@ -124,8 +119,6 @@ void trainer_form::handleChange(const QString& string)
         critical(QStringLiteral("Braille"),
                  QStringLiteral("The char duration text has a wrong format. Please check it and "
                                 "try again"));
-        // Changes typed before the field is emptied are void with it.
-        pendingTexts.clear();
         trainer_text->clear();
         lastText = QStringLiteral("");
         return;
@@ -150,22 +143,31 @@ void trainer_form::handleChange(const QString& string)
     record->length = 1;
     record->mode = MODE_TEXT;
 
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar before = i < lastText.length() ? lastText.at(i) : QChar(u'\0');
-        if (string.at(i) == before)
-            continue;
+    // Composed, a letter followed by a combining accent is the accented
+    // letter, as in the main window, rather than the bare letter and a mark
+    // without a cell.
+    const QString now = string.normalized(QString::NormalizationForm_C);
+    const QString before = lastText.normalized(QString::NormalizationForm_C);
+    const auto first =
+        std::mismatch(now.cbegin(), now.cend(), before.cbegin(), before.cend()).first;
+    if (first != now.cend()) {
         record->word.reset(new (std::nothrow) std::uint16_t[1]);
-        if (!record->word) {
+        if (record->word) {
+            record->word[0] = codeOf(*first);
+            // The transmission runs events. Its modal progress dialog keeps
+            // keystrokes away from the field, but an event may still close and
+            // delete this window: the transmission gets its own copy of `app`
+            // (it takes a reference), and nothing of the window is touched once
+            // it is gone.
+            const QPointer<trainer_form> alive(this);
+            QApplication* application = app;
+            sendToParallelPort(*record, application, port);
+            if (!alive)
+                return;
+        } else {
             critical(QStringLiteral("NUBTactile"), noMemoryMessage());
-            break;
         }
-        record->word[0] = codeOf(string.at(i));
-        sending = true;
-        sendToParallelPort(*record, app, port);
-        sending = false;
-        break;
     }
-    record.reset();
     lastText = string;
 }
 
@@ -184,6 +186,18 @@ void trainer_form::changeEvent(QEvent* event)
     if (event->type() == QEvent::LanguageChange)
         languageChange();
     QDialog::changeEvent(event);
+}
+
+bool trainer_form::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == cancel_button && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            cancel_button->click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void trainer_form::critical(const QString& caption, const QString& text)

@@ -3,7 +3,6 @@
 
 #include <QDialog>
 #include <QString>
-#include <QStringList>
 
 class QApplication;
 class QGroupBox;
@@ -13,8 +12,10 @@ class QPushButton;
 
 // Presents each character the moment it is typed: every change that lengthens
 // the text sends one character (the first that differs from the text handled
-// before) as a one-cell transmission held for the "Char duration" in ms, with
-// no trigger, pause, interval, repetition or log. Modal whatever `modal` says.
+// before, both composed as the main window composes its text) as a one-cell
+// transmission held for the "Char duration" in ms, with no trigger, pause,
+// interval, repetition or log. Modal whatever `modal` says. Return or Space on
+// the focused Close button closes the window; Return in the text field does not.
 class trainer_form : public QDialog
 {
     Q_OBJECT
@@ -40,6 +41,8 @@ public:
 public slots:
     virtual void init();
     // Handles a new content of trainer_text (connected to its textChanged).
+    // The window may be deleted by an event that runs during the send; the
+    // call then returns without touching it.
     virtual void sendChar(const QString& string);
 
 protected slots:
@@ -47,19 +50,10 @@ protected slots:
 
 protected:
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // Shows a modal critical message box over this window with one OK button
     // and returns when it is dismissed. Tests override it.
     virtual void critical(const QString& caption, const QString& text);
-
-private:
-    // The steps for one new content of trainer_text.
-    void handleChange(const QString& string);
-
-    // Set while a character is being sent. Changes that arrive meanwhile
-    // (through the transmission's event processing) wait in `pendingTexts`
-    // and are handled in order after it.
-    bool sending = false;
-    QStringList pendingTexts;
 };
 
 #endif
