@@ -59,7 +59,10 @@ void pin_mode(int pins, int mode);
 void pin_lower_data_lines_in_handler();
 
 // Back to the uninitialised state (nothing claimed, empty masks, registers 0).
-// A test starts from here; the program never needs it.
+// A test starts from here; the program never needs it. It stays in this header
+// because the layer's state is plain process-wide data with no class to grant
+// a test access: a header of its own would export the same function, only
+// less visibly.
 void pin_layer_reset();
 
 #endif
