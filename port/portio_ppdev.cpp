@@ -135,8 +135,9 @@ std::string refusal(unsigned base, int error)
     std::string line = std::string("can't open ") + path + ": " + std::strerror(error);
     switch (error) {
     case ENOENT:
-        // The node exists only while the driver is loaded (and the port is there).
-        line += " (the ppdev driver is not loaded: sudo modprobe ppdev)";
+        // The node exists only while the driver is loaded and the port is
+        // there: LPT2 picked on a PC with one port meets this too.
+        line += " (no such port, or the ppdev driver is not loaded: sudo modprobe ppdev)";
         break;
     case ENXIO:
     case EBUSY:

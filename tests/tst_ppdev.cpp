@@ -148,8 +148,8 @@ private slots:
             after("close=7 ioperm=378 outb=13@378 inb=379"), "0 42", {{"CLAIM", ENXIO}});
         row("no device node, no direct", "c378 w0:13 r1", "open=/dev/parport0 ioperm=378", "-1 00",
             {{"open", ENOENT}, {"ioperm", ENOSYS}},
-            "can't open /dev/parport0: No such file or directory (the ppdev driver is not loaded: "
-            "sudo modprobe ppdev)\n");
+            "can't open /dev/parport0: No such file or directory (no such port, or the ppdev "
+            "driver is not loaded: sudo modprobe ppdev)\n");
         row("not in group lp", "c378", "open=/dev/parport0 ioperm=378", "-1",
             {{"open", EACCES}, {"ioperm", EPERM}},
             "can't open /dev/parport0: Permission denied (the user must be in group lp)\n");

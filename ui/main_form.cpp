@@ -267,6 +267,7 @@ void main_form::initPPort()
         return;
     tellPortRefusal(*refusal);
     // Not through closeEvent, which would save the choice that was refused.
+    deleteLater();
     QCoreApplication::exit(1);
 }
 

@@ -129,8 +129,9 @@ public:
 
 public slots:
     // Claims the port of the LPT action that is on. When it is refused, tells
-    // the operator and ends the event loop with status 1, without the closing
-    // path: the port choice saved before stays as it was.
+    // the operator, schedules the window's deletion and ends the event loop
+    // with status 1, without the closing path: the port choice saved before
+    // stays as it was.
     virtual void initPPort();
     virtual void fileNew();
     virtual void fileOpen();
