@@ -38,6 +38,9 @@ void main_form::buildTimingSummary()
     timing_warning_label->hide();
     timing_summary_label = new QLabel(statusBar());
     timing_summary_label->setObjectName(QStringLiteral("timing_summary_label"));
+    // The line with its warning is wider than the fixed window: it wraps
+    // rather than hide how many cells were off.
+    timing_summary_label->setWordWrap(true);
     statusBar()->addWidget(timing_warning_label);
     statusBar()->addWidget(timing_summary_label, 1);
 }

@@ -3,7 +3,9 @@
 #include "nubtactile.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QProgressDialog>
+#include <QWindow>
 
 #include <climits>
 
@@ -53,6 +55,26 @@ void ProgressObserver::progressed(std::uint64_t done)
     }
     if (!eventsRan)
         QApplication::processEvents();
+    if (done == 1 && !timelineStarted)
+        settleFirstDialog();
+}
+
+void ProgressObserver::settleFirstDialog()
+{
+    timelineStarted = true;
+    // The first showing of the dialog is the slowest repaint of all: the
+    // window system maps it and the style draws it whole. Left to the first
+    // interval, it made the second cell milliseconds late; before the first
+    // edge it delays nothing that was scheduled. Later records of a text file
+    // start inside an interval and must not wait here.
+    QElapsedTimer waited;
+    waited.start();
+    const QWindow* window = dialog->windowHandle();
+    while (dialog->isVisible() && window && !window->isExposed() &&
+           waited.elapsed() < FIRST_SHOW_LIMIT_MS)
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    dialog->repaint();
+    QApplication::processEvents();
 }
 
 void ProgressObserver::eventSlot()

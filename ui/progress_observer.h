@@ -36,10 +36,18 @@ public:
     static int shownValue(std::uint64_t step, std::uint64_t total);
 
 private:
+    // How long the first dialog of a transmission may take to appear before
+    // the first edge goes out regardless.
+    static constexpr int FIRST_SHOW_LIMIT_MS = 200;
+
+    // Lets the first dialog appear completely before the timeline begins.
+    void settleFirstDialog();
+
     TransmissionObserver* audit;
     std::unique_ptr<QProgressDialog> dialog;
     std::uint64_t total = 1;
     bool aborted = false;
+    bool timelineStarted = false;
 };
 
 // The windows' transmissions of a record and of a text file's body, under
