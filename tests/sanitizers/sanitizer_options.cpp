@@ -32,10 +32,10 @@ extern "C" const char* __lsan_default_options()
 extern "C" const char* __lsan_default_suppressions()
 {
     // libdbus itself: under a window system without a session bus, Qt's
-    // accessibility support asks libdbus for the session bus, libdbus tries to
-    // start one through dbus-launch and, when that fails, drops the buffer it
-    // read the failure into (1 KiB, once per process). Only the X11 test of the
-    // simulated program meets it; matched by library because libdbus is built
-    // without frame pointers, so its leaks' stacks hold no useful function name.
+    // accessibility bridge and menu bar ask for the session bus, libdbus tries
+    // to start one through dbus-launch and, when that fails, drops the buffer
+    // it read the failure into (1 KiB, once per process). Only the X11 test of
+    // the simulated program meets it; matched by library because libdbus is
+    // built without frame pointers, so its leaks' stacks hold no function name.
     return "leak:libdbus-1.so\n";
 }
