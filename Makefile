@@ -29,7 +29,7 @@ build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 test: package
-	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300
 
 test-sanitized: deps
 	cmake -S . -B $(SANITIZED_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DNUB_SANITIZE=ON
