@@ -53,19 +53,16 @@ int main_form::transmit(const char* sendMode, const std::function<int(Transmissi
     const bool audited = log_check->isChecked() && !patient_name_text->text().isEmpty() &&
                          !patient_last_name_text->text().isEmpty();
     std::ofstream file;
-    bool reported = false;
-    if (audited &&
-        !TimeAudit::open(file,
-                         patientFileName(QStringLiteral(".timing.csv")).toUtf8().toStdString())) {
-        // Told before the stimulus, like the log: the operator may still
-        // cancel the session, but nothing stops the send itself.
+    // Told before the stimulus, like the log's; the send goes out all the
+    // same. A file that failed here gets no rows, so it is not told again.
+    const bool opened =
+        audited && TimeAudit::open(
+                       file, patientFileName(QStringLiteral(".timing.csv")).toUtf8().toStdString());
+    if (audited && !opened)
         error(AUDIT_PROBLEM);
-        reported = true;
-    }
-    TimeAudit audit(file.is_open() && file.good() ? &file : nullptr, started.toStdString(),
-                    sendMode);
+    TimeAudit audit(opened ? &file : nullptr, started.toStdString(), sendMode);
     const int result = play(&audit);
-    if (audited && !audit.finish() && !reported)
+    if (!audit.finish())
         error(AUDIT_PROBLEM);
     showTimingSummary(audit.summary());
     return result;
