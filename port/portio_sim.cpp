@@ -21,7 +21,6 @@ const std::int64_t processStart = RealClock().now();
 std::array<std::uint8_t, ADDRESS_MASK + 1> registers{};
 std::vector<unsigned> claimedBases;
 int refusal = 0;
-std::function<void(const portsim::Write&)> observer;
 bool tracing = false;
 
 std::vector<portsim::Write>& record()
@@ -113,8 +112,6 @@ void portio_write(std::uint8_t value, unsigned address)
         writes.reserve(2 * writes.capacity());
     writes.push_back({currentClock().now(), address, value});
     trace(address, std::exchange(registers[address], value), value);
-    if (observer)
-        observer(writes.back());
 }
 
 void portio_write_data_in_handler(std::uint8_t value, unsigned base)
@@ -131,7 +128,6 @@ void reset()
     registers.fill(0);
     claimedBases.clear();
     refusal = 0;
-    observer = nullptr;
     tracing = false;
     record().clear();
 }
@@ -154,11 +150,6 @@ void setHardware(unsigned address, std::uint8_t value)
 const std::vector<Write>& writes()
 {
     return record();
-}
-
-void setObserver(std::function<void(const Write&)> newObserver)
-{
-    observer = std::move(newObserver);
 }
 
 void traceDataLines()

@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 // The simulated port behind portio.h: three hardware registers in memory per
@@ -18,8 +17,8 @@ struct Write {
     std::uint8_t value; // raw hardware value
 };
 
-// Forgets every write and register value, accepts claims again, removes the
-// observer and stops the trace.
+// Forgets every write and register value, accepts claims again and stops the
+// trace.
 void reset();
 
 // Makes the next claims fail with `error` (an errno value, EPERM by default);
@@ -35,9 +34,6 @@ void setHardware(unsigned address, std::uint8_t value);
 // handler (portio_write_data_in_handler) changes the register and is traced,
 // but is not recorded here: recording may allocate.
 const std::vector<Write>& writes();
-
-// Called after each recorded write. Must not write the port.
-void setObserver(std::function<void(const Write&)> observer);
 
 // Prints every change of the data register on standard error as
 // "<seconds since start with microseconds>  <U+2800 + byte>  0x<hex>".
