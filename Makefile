@@ -28,8 +28,11 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# The test balance is printed after the tests, pass or fail, and never decides
+# the outcome.
 test: package
-	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300; \
+		status=$$?; $(CURDIR)/scripts/test-balance; exit $$status
 
 test-sanitized: deps
 	cmake -S . -B $(SANITIZED_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DNUB_SANITIZE=ON
