@@ -71,7 +71,7 @@ private slots:
         QByteArray lines;
         while (storable && codes.size() < 3000) {
             const int code = std::rand() % 256;
-            if (mode == (isValidCode(code) ? MODE_RANDOM_NON_VALID : MODE_RANDOM_VALID))
+            if (mode == (ASCII[code] ? MODE_RANDOM_NON_VALID : MODE_RANDOM_VALID))
                 continue;
             codes << code;
             lines += QByteArray::number(code) + '\n';
@@ -94,8 +94,10 @@ private slots:
         for (int b = 0; b < 256; everyByte += char(b++))
             everyCharacter += QByteArray::fromStdString(cp437ToUtf8(static_cast<unsigned char>(b)));
         QTest::newRow("every byte as its character") << everyCharacter << everyByte;
-        QTest::newRow("no byte: euro, U+0080, U+D7FF, beyond 16 bits (low bits are é), U+10FFFF")
-            << QByteArray("a€\u0080\uD7FF\U000100E9\U0010FFFFb") << QByteArray("ab");
+        // Euro; the first and last characters of two and three bytes, and the
+        // last of all; one beyond 16 bits whose low bits are é.
+        QTest::newRow("no byte") << QByteArray("a€\u0080\u07FF\u0800\uFFFD\U000100E9\U0010FFFFb")
+                                 << QByteArray("ab");
         QTest::newRow("combining accent composed") << QByteArray("e\u0301") << QByteArray("\x82");
         QTest::newRow("above U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << QByteArray();
         QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << QByteArray();

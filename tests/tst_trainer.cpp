@@ -56,8 +56,8 @@ private slots:
                 "duration 5\0|f|duration 10|g"),
             "0:1 10:0 10:3 20:0 20:9 30:0 30:17 40:0 40:27 50:0 @50 [g] Braille Braille");
         // A character whose record or code cannot be stored is lost; the next one is sent.
-        row("no memory", "duration 10|fail record|a|fail 2|b|c",
-            "0:9 10:0 @10 [abc] NUBTactile NUBTactile");
+        row("no memory", "duration 10|fail record|a|b|fail 2|c|d",
+            "0:3 10:0 10:25 20:0 @20 [abcd] NUBTactile NUBTactile");
     }
 
     // Through the window the training session opens: shown, modal, without a
