@@ -90,6 +90,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("utf8");
         QTest::addColumn<QByteArray>("bytes"); // null: refused
+        // Each byte's character, and the byte itself once converted.
         QByteArray everyByte, everyCharacter;
         for (int b = 0; b < 256; everyByte += char(b++))
             everyCharacter += QByteArray::fromStdString(cp437ToUtf8(static_cast<unsigned char>(b)));
