@@ -1,215 +1,124 @@
+#include "cp437.h"
+#include "failing_allocation.h"
 #include "nubtactile.h"
 #include "output_capture.h"
 
 #include <QtTest>
-
-#include <cstdio>
-#include <cstdlib>
-#include <functional>
-#include <string>
-#include <sys/resource.h>
-#include <unistd.h>
-
-namespace
-{
-
-// The cell table as a Braille reader gives it: standard dots, and the code
-// page 437 bytes that send the cell.
-struct NamedCell {
-    const char* name;
-    const bool* cell;
-    const char* dots;
-    QByteArray bytes;
-};
-
-// clang-format off
-#define CELL(name, dots, bytes) {#name, name, dots, bytes}
-const NamedCell namedCells[] = {
-    CELL(TRIGGER, "123456", "\n"), CELL(ZERO, "356", "0"), CELL(ONE, "2", "1"),
-    CELL(TWO, "23", "2"), CELL(THREE, "25", "3"), CELL(FOUR, "256", "4"), CELL(FIVE, "26", "5"),
-    CELL(SIX, "235", "6"), CELL(SEVEN, "2356", "7"), CELL(EIGHT, "236", "8"), CELL(NINE, "35", "9"),
-    CELL(A, "1", "Aa"), CELL(B, "12", "Bb"), CELL(C, "14", "Cc"), CELL(D, "145", "Dd"),
-    CELL(E, "15", "Ee"), CELL(F, "124", "Ff"), CELL(G, "1245", "Gg"), CELL(H, "125", "Hh"),
-    CELL(I, "24", "Ii"), CELL(J, "245", "Jj"), CELL(K, "13", "Kk"), CELL(L, "123", "Ll"),
-    CELL(M, "134", "Mm"), CELL(N, "1345", "Nn"), CELL(NY, "12456", "\xA4\xA5"), CELL(O, "135", "Oo"),
-    CELL(P, "1234", "Pp"), CELL(Q, "12345", "Qq"), CELL(R, "1235", "Rr"), CELL(S, "234", "Ss"),
-    CELL(T, "2345", "Tt"), CELL(U, "136", "Uu"), CELL(V, "1236", "Vv"), CELL(W, "2456", "Ww"),
-    CELL(X, "1346", "Xx"), CELL(Y, "13456", "Yy"), CELL(Z, "1356", "Zz"),
-    CELL(ACCENT_A, "12356", "\xA0"), CELL(ACCENT_E, "2346", "\x82\x90"), CELL(ACCENT_I, "34", "\xA1"),
-    CELL(ACCENT_O, "346", "\xA2"), CELL(ACCENT_U, "23456", "\xA3"), CELL(COMMA, "2", ","),
-    CELL(DOT, "3", "."), CELL(SEMICOLON, "23", ";"), CELL(COLON, "25", ":"),
-    CELL(QUESTION, "26", "?\xA8"), CELL(SLASH, "34", "/"), CELL(QUOTES, "236", "\"'"),
-    CELL(EXCLAMATION, "235", "!\xAD"), CELL(L_BRACKET, "246", "["), CELL(R_BRACKET, "12456", "]"),
-    CELL(L_KEY, "246", "{"), CELL(R_KEY, "12456", "}"), CELL(L_PARENTHESIS, "126", "("),
-    CELL(R_PARENTHESIS, "345", ")"), CELL(ASTERISK, "16", "*"), CELL(PLUS, "346", "+"),
-    CELL(MINUS, "36", "-"), CELL(EQUAL, "123456", "="), CELL(SPACE, "", " "),
-};
-// clang-format on
-#undef CELL
-
-// The named cell a byte value should send, or nullptr.
-const NamedCell* expectedFor(int byte)
-{
-    for (const NamedCell& n : namedCells)
-        if (n.bytes.contains(char(byte)))
-            return &n;
-    return nullptr;
-}
-
-QByteArray codesOf(const Braille_Data& record)
-{
-    QByteArray codes;
-    for (std::uint32_t i = 0; i < record.length; ++i)
-        codes +=
-            record.word[i] > 255 ? QByteArray("<above 255>") : QByteArray(1, char(record.word[i]));
-    return codes;
-}
-
-} // namespace
 
 class TestEncoding : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void characterMap_data()
-    {
-        QTest::addColumn<int>("byte");
-        for (int b = 0; b < 256; ++b)
-            QTest::addRow("0x%02X", b) << b;
-    }
-
-    // Every byte value reaches its own named cell (twins that share a pattern
-    // stay distinct constants), whose data byte has dot n on D(n-1).
+    // The whole map, as every byte value given to setWord keeps it: each
+    // character that has a cell (by its code page 437 byte, unsigned) followed
+    // by its cell as a Unicode Braille pattern, where dot n is bit n-1 as on
+    // data line D(n-1). Without a text, or without the memory for its codes,
+    // the record is left empty.
     void characterMap()
     {
-        QFETCH(int, byte);
-        const NamedCell* expected = expectedFor(byte);
-        QVERIFY2(ASCII[byte] == (expected ? expected->cell : nullptr),
-                 expected ? expected->name : "a cell where none is expected");
-        QCOMPARE(isValidCode(unsigned(byte)), expected != nullptr);
-        QVERIFY(!isValidCode(unsigned(byte) + 256));
-        int dataByte = 0;
-        for (const char* dot = expected ? expected->dots : ""; *dot; ++dot)
-            dataByte |= 1 << (*dot - '1');
-        QCOMPARE(braille2int(ASCII[byte]), dataByte);
-    }
-
-    void setWordCodes_data()
-    {
-        QTest::addColumn<QByteArray>("text"); // null: no text at all
-        QTest::addColumn<int>("result");
-        QTest::addColumn<QByteArray>("codes");
-        QTest::newRow("Hola") << QByteArray("Hola") << 1 << QByteArray("Hola");
-        QTest::newRow("unmapped in the middle") << QByteArray("a#b") << 1 << QByteArray("ab");
-        QTest::newRow("empty") << QByteArray("") << 1 << QByteArray();
-        QTest::newRow("absent") << QByteArray() << 0 << QByteArray();
-        QTest::newRow("0xA4 not sign-extended")
-            << QByteArray("\xA4\xA8") << 1 << QByteArray("\xA4\xA8");
-        QTest::newRow("line feed kept, tab and return dropped")
-            << QByteArray("a\t\r\n=") << 1 << QByteArray("a\n=");
-        QTest::newRow("nothing mapped, Latin-1 0xE9 included")
-            << QByteArray("#$%&<>@\\^_`|~\x7F\xE9\xFF") << 1 << QByteArray();
-    }
-
-    void setWordCodes()
-    {
-        QFETCH(QByteArray, text);
-        QFETCH(int, result);
-        QFETCH(QByteArray, codes);
+        QByteArray everyByte;
+        for (int b = 1; b < 256; ++b)
+            everyByte += char(b);
         Braille_Data record;
-        record.length = 3;
-        record.word.reset(new std::uint16_t[3]{1, 2, 3});
-        const std::uint16_t* before = record.word.get();
-        QCOMPARE(setWord(record, text.isNull() ? nullptr : text.constData()), result);
-        QCOMPARE(codesOf(record), codes);
-        // Without a text the sequence is left as it was.
-        QCOMPARE(record.word.get() == before, result == 0);
+        QCOMPARE(setWord(record, everyByte.constData()), 1);
+        QString map;
+        for (std::uint32_t i = 0; i < record.length; ++i)
+            map.append(QChar(char16_t(cp437ToUnicode(record.word[i]))))
+                .append(QChar(0x2800 + braille2int(ASCII[record.word[i]])));
+        // clang-format off
+        QCOMPARE(map, QString("\n⠿ ⠀!⠖\"⠦'⠦(⠣)⠜*⠡+⠬,⠂-⠤.⠄/⠌0⠴1⠂2⠆3⠒4⠲5⠢6⠖7⠶8⠦9⠔:⠒;⠆=⠿?⠢"
+                              "A⠁B⠃C⠉D⠙E⠑F⠋G⠛H⠓I⠊J⠚K⠅L⠇M⠍N⠝O⠕P⠏Q⠟R⠗S⠎T⠞U⠥V⠧W⠺X⠭Y⠽Z⠵[⠪]⠻"
+                              "a⠁b⠃c⠉d⠙e⠑f⠋g⠛h⠓i⠊j⠚k⠅l⠇m⠍n⠝o⠕p⠏q⠟r⠗s⠎t⠞u⠥v⠧w⠺x⠭y⠽z⠵{⠪}⠻é⠮É⠮á⠷í⠌ó⠬ú⠾ñ⠻Ñ⠻¿⠢¡⠖"));
+        // clang-format on
+        failingAllocationSize = 2 * sizeof(std::uint16_t);
+        QCOMPARE(setWord(record, "ab"), ENCODE_NO_MEMORY);
+        QVERIFY(record.length == 0 && !record.word);
+        QCOMPARE(setWord(record, nullptr), 0);
     }
 
     void randomSequence_data()
     {
         QTest::addColumn<int>("mode");
-        QTest::addColumn<unsigned>("length");
-        QTest::newRow("valid") << int(MODE_RANDOM_VALID) << 3000u;
-        QTest::newRow("non-valid") << int(MODE_RANDOM_NON_VALID) << 3000u;
-        QTest::newRow("mixed") << int(MODE_RANDOM_MIXED) << 3000u;
-        QTest::newRow("other modes accept any code") << 99 << 300u;
-        QTest::newRow("valid, length 0") << int(MODE_RANDOM_VALID) << 0u;
-        QTest::newRow("mixed, length 0") << int(MODE_RANDOM_MIXED) << 0u;
+        QTest::addColumn<bool>("storable");
+        QTest::newRow("mixed") << int(MODE_RANDOM_MIXED) << true;
+        QTest::newRow("valid") << int(MODE_RANDOM_VALID) << true;
+        QTest::newRow("non-valid") << int(MODE_RANDOM_NON_VALID) << true;
+        QTest::newRow("mixed, no memory for the codes") << int(MODE_RANDOM_MIXED) << false;
     }
 
     // Replays the generator from the same seed: rand() % 256, drawn again for
     // the same position while the mode refuses the code. Equal sequences,
-    // equal printed lines and an equal number of draws.
+    // equal printed lines and an equal number of draws. A sequence that
+    // cannot be stored is refused, and the record left empty, before anything
+    // is drawn or printed.
     void randomSequence()
     {
         QFETCH(int, mode);
-        QFETCH(unsigned, length);
+        QFETCH(bool, storable);
         Braille_Data record;
+        setWord(record, "a");
         record.mode = mode;
-        std::srand(length + unsigned(mode));
-        int result = 0;
-        const QByteArray printed =
-            capturedOutput(stdout, [&] { result = generateRandomSequence(record, length); });
+        failingAllocationSize = storable ? 0 : 3000 * sizeof(std::uint16_t);
+        std::srand(unsigned(mode));
+        const QByteArray printed = capturedOutput(stdout, [&] {
+            QCOMPARE(generateRandomSequence(record, 3000), storable ? 1 : ENCODE_NO_MEMORY);
+        });
         const int nextAfterProduct = std::rand();
 
-        std::srand(length + unsigned(mode));
-        QByteArray codes, lines;
-        while (codes.size() < qsizetype(length)) {
+        std::srand(unsigned(mode));
+        QList<quint16> codes;
+        QByteArray lines;
+        while (storable && codes.size() < 3000) {
             const int code = std::rand() % 256;
-            const bool valid = expectedFor(code) != nullptr;
-            if ((mode == MODE_RANDOM_VALID && !valid) || (mode == MODE_RANDOM_NON_VALID && valid))
+            if (mode == (ASCII[code] ? MODE_RANDOM_NON_VALID : MODE_RANDOM_VALID))
                 continue;
-            codes.append(char(code));
+            codes << code;
             lines += QByteArray::number(code) + '\n';
         }
-        QCOMPARE(result, 1);
-        QCOMPARE(record.length, length);
-        QCOMPARE(codesOf(record), codes);
+        QCOMPARE(QList<quint16>(record.word.get(), record.word.get() + record.length), codes);
+        QCOMPARE(bool(record.word), storable);
         QCOMPARE(printed, mode == MODE_RANDOM_MIXED ? lines : QByteArray());
         QCOMPARE(nextAfterProduct, std::rand());
     }
 
-    // A length the machine cannot hold is refused before anything is drawn
-    // or printed. The address space is capped a little above what the
-    // process uses: 64 MiB of letters would need 128 MiB of codes.
-    void allocationFailure()
+    // Text to code page 437 bytes, given as UTF-8. Characters the code page
+    // lacks are left out, never sent as '?'. Input that is not UTF-8 is
+    // refused and leaves the output alone, so that the caller can take the
+    // bytes as code page 437 instead.
+    void conversion_data()
     {
-        const std::string letters(64u << 20, 'a');
-        long pages = 0;
-        FILE* statm = std::fopen("/proc/self/statm", "r");
-        QVERIFY(statm && std::fscanf(statm, "%ld", &pages) == 1);
-        std::fclose(statm);
-        rlimit saved{};
-        getrlimit(RLIMIT_AS, &saved);
-        rlimit cap = saved;
-        cap.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (32u << 20);
+        QTest::addColumn<QByteArray>("utf8");
+        QTest::addColumn<QByteArray>("bytes"); // null: refused
+        // Each byte's character, and the byte itself once converted.
+        QByteArray everyByte, everyCharacter;
+        for (int b = 0; b < 256; everyByte += char(b++))
+            everyCharacter += QByteArray::fromStdString(cp437ToUtf8(static_cast<unsigned char>(b)));
+        QTest::newRow("every byte as its character") << everyCharacter << everyByte;
+        // Euro; the first and last characters of two and three bytes, and the
+        // last of all; one beyond 16 bits whose low bits are é.
+        QTest::newRow("no byte") << QByteArray("a€\u0080\u07FF\u0800\uFFFD\U000100E9\U0010FFFFb")
+                                 << QByteArray("ab");
+        QTest::newRow("combining accent composed") << QByteArray("e\u0301") << QByteArray("\x82");
+        QTest::newRow("above U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << QByteArray();
+        QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << QByteArray();
+        QTest::newRow("overlong") << QByteArray("\xC1\xBF") << QByteArray();
+        QTest::newRow("stray continuation") << QByteArray("\x80") << QByteArray();
+        QTest::newRow("third byte not continuation") << QByteArray("\xE2\x82\x41") << QByteArray();
+        QTest::newRow("Latin-1 letter at the end") << QByteArray("t\xE9") << QByteArray();
+        QTest::newRow("Latin-1 letter inside") << QByteArray("ni\xF1o bonito") << QByteArray();
+    }
 
-        Braille_Data text, random;
-        random.mode = MODE_RANDOM_MIXED;
-        text.word.reset(new std::uint16_t[3]{});
-        random.word.reset(new std::uint16_t[3]{});
-        text.length = random.length = 3;
-        std::srand(7);
-        const int next = std::rand();
-        std::srand(7);
-        int results[2] = {};
-        const QByteArray printed = capturedOutput(stdout, [&] {
-            if (setrlimit(RLIMIT_AS, &cap) != 0)
-                return;
-            results[0] = setWord(text, letters.c_str());
-            results[1] = generateRandomSequence(random, 2147483647u);
-            setrlimit(RLIMIT_AS, &saved);
-        });
-        for (const Braille_Data* record : {&text, &random}) {
-            QCOMPARE(record->length, 0u);
-            QVERIFY(record->word == nullptr);
-        }
-        QCOMPARE(results[0], ENCODE_NO_MEMORY);
-        QCOMPARE(results[1], ENCODE_NO_MEMORY);
-        QCOMPARE(printed, QByteArray());
-        QCOMPARE(std::rand(), next);
+    void conversion()
+    {
+        QFETCH(QByteArray, utf8);
+        QFETCH(QByteArray, bytes);
+        std::string out = "untouched";
+        QCOMPARE(utf8ToCp437(utf8.toStdString(), out), !bytes.isNull());
+        QCOMPARE(QByteArray::fromStdString(out), bytes.isNull() ? "untouched" : bytes);
+        // A lone surrogate is no character (it has no UTF-8 form to give above).
+        if (!bytes.isNull())
+            QCOMPARE(textToCp437(QString::fromUtf8(utf8) + QChar(0xD800)), out);
     }
 };
 

@@ -1,319 +1,106 @@
+#include "failing_allocation.h"
 #include "main_form.h"
 #include "nubtactile.h"
-#include "pins.h"
 #include "port_session.h"
-#include "portio_sim.h"
-#include "pport.h"
 #include "trainer_form.h"
-#include "virtual_clock.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPointer>
-#include <QProgressDialog>
-#include <QPushButton>
-#include <QTemporaryDir>
 #include <QtTest>
-
-#include <algorithm>
-#include <cstring>
-#include <memory>
-#include <new>
-#include <optional>
-
-namespace
-{
-// Armed by a test: the next nothrow allocation of exactly this size fails.
-std::size_t failAllocationOfSize = 0;
-
-bool failNow(std::size_t size)
-{
-    if (size != failAllocationOfSize)
-        return false;
-    failAllocationOfSize = 0;
-    return true;
-}
-} // namespace
-
-// Each form forwards to its own throwing counterpart, so that what it returns
-// is released by the matching delete.
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    if (failNow(size))
-        return nullptr;
-    try {
-        return ::operator new(size);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
-{
-    if (failNow(size))
-        return nullptr;
-    try {
-        return ::operator new[](size);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-
-namespace
-{
-
-constexpr std::int64_t MS = NS_PER_MS;
-const QString DURATION_MESSAGE = QStringLiteral(
-    "Braille|The char duration text has a wrong format. Please check it and try again");
-const QString MEMORY_MESSAGE = QStringLiteral(
-    "NUBTactile|Not enough memory. Please stop the programs you are using and try again");
-
-// The Trainer with its message boxes recorded instead of shown: "<duration>"
-// and "<memory>" for its two messages, "caption|text" for anything else, and
-// "<closed>" when it is closed.
-class ProbeTrainer : public trainer_form
-{
-public:
-    QStringList messages;
-    ProbeTrainer()
-    {
-        app = qApp;
-        port = LPT1_BASE;
-    }
-
-protected:
-    void critical(const QString& caption, const QString& text) override
-    {
-        const QString m = caption + QLatin1Char('|') + text;
-        messages << (m == DURATION_MESSAGE ? "<duration>" : m == MEMORY_MESSAGE ? "<memory>" : m);
-    }
-    void closeEvent(QCloseEvent* event) override
-    {
-        messages << "<closed>";
-        trainer_form::closeEvent(event);
-    }
-};
-
-void type(QLineEdit* field, const QString& text)
-{
-    for (const QChar c : text)
-        QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, QString(c), Qt::NoModifier);
-}
-
-} // namespace
+#include <QtWidgets>
 
 class tst_trainer : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<PortSession> sim;
-    // The window a script drives. When the script deletes it, its memory is
-    // cleared and stays at `deleted`, so that a later write to it shows.
-    std::optional<ProbeTrainer> form;
-    void* deleted = nullptr;
-
-    // What the cell and the operator saw: every data-register write since
-    // init() as "ms:byte", "@ms" when done, the field's text in brackets and
-    // the messages shown, or whether the window was left alone once deleted.
-    QString transcript() const
-    {
-        QStringList out;
-        const auto& w = portsim::writes();
-        for (std::size_t i = sim->firstWrite; i < w.size(); ++i)
-            if (w[i].address == LPT1_BASE)
-                out << QStringLiteral("%1:%2").arg(w[i].time / MS).arg(w[i].value);
-        out << QStringLiteral("@%1").arg(sim->clock.now() / MS);
-        if (form) {
-            out << QLatin1Char('[') + form->trainer_text->text() + QLatin1Char(']')
-                << form->messages;
-        } else {
-            const auto* bytes = static_cast<const unsigned char*>(deleted);
-            const bool cleared = std::all_of(bytes, bytes + sizeof(ProbeTrainer),
-                                             [](unsigned char b) { return b == 0; });
-            out << (cleared ? "<deleted>" : "<written after deletion>");
-        }
-        return out.join(QLatin1Char(' '));
-    }
-
-    // One step of a script: "duration TEXT" sets the duration field, "type
-    // TEXT" one key per character, "paste TEXT" one change, "move N" the
-    // cursor, "select FROM LENGTH", "back" a backspace, "key KEY text|close"
-    // a key on the focused field or Close button of the shown window, "send
-    // TEXT" a change handed to the slot itself; "abort" presses Abort during
-    // the next send, "delete" deletes the window during the next send, "fail
-    // BYTES" makes the next allocation of that size fail.
-    void act(const QString& step)
-    {
-        QLineEdit* field = form->trainer_text;
-        const QString verb = step.section(QLatin1Char(' '), 0, 0);
-        const QString arg = step.section(QLatin1Char(' '), 1);
-        if (verb == "duration")
-            form->char_text->setText(arg);
-        else if (verb == "type")
-            type(field, arg);
-        else if (verb == "paste")
-            field->insert(arg);
-        else if (verb == "move")
-            field->setCursorPosition(arg.toInt());
-        else if (verb == "select")
-            field->setSelection(arg.section(' ', 0, 0).toInt(), arg.section(' ', 1).toInt());
-        else if (verb == "back")
-            QTest::keyClick(field, Qt::Key_Backspace);
-        else if (verb == "fail")
-            failAllocationOfSize = arg.toULong();
-        else if (verb == "send")
-            form->sendChar(arg);
-        else if (verb == "key") {
-            QWidget* target = field;
-            if (arg.section(' ', 1) == "close")
-                target = form->cancel_button;
-            form->show();
-            target->setFocus();
-            QTest::keyClick(target, Qt::Key(QKeySequence(arg.section(' ', 0, 0))[0].key()));
-        } else if (verb == "delete")
-            QMetaObject::invokeMethod(
-                qApp,
-                [this] {
-                    deleted = &*form;
-                    form.reset();
-                    std::memset(deleted, 0, sizeof(ProbeTrainer));
-                },
-                Qt::QueuedConnection);
-        else if (verb == "abort")
-            sim->clock.at(sim->clock.now() + 50 * MS, [] {
-                for (QWidget* w : QApplication::topLevelWidgets())
-                    if (auto* dialog = qobject_cast<QProgressDialog*>(w))
-                        QMetaObject::invokeMethod(dialog->findChild<QPushButton*>(),
-                                                  &QPushButton::click, Qt::QueuedConnection);
-            });
-        else
-            QFAIL(qPrintable("unknown step " + step));
-    }
-
 private slots:
-    void init() { sim = std::make_unique<PortSession>(); }
-
     void cleanup()
     {
-        form.reset();
-        sim.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
     // Each change that lengthens the text presents one character, the first
-    // that differs from the text handled before: raised at once, lowered
-    // after the duration, with no trigger, pause or interval.
+    // that differs from the text handled before: raised at once, lowered after
+    // the duration, with no trigger, pause or interval. Steps are separated by
+    // '|': "duration TEXT", "key KEY" on the widget with the focus (at first
+    // the text field), "fail record" or "fail 2" (that allocation fails next:
+    // the record of a send, or its code), or else text inserted at the cursor
+    // as one change.
     void typing_data()
     {
-        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("steps");
+        // Every data-register write as "ms:byte", the end time, the field's
+        // text, the message boxes answered and whether the window was closed.
         QTest::addColumn<QString>("expected");
-        const auto row = [](const char* name, QStringList steps, const char* expected) {
+        const auto row = [](const char* name, const QString& steps, const char* expected) {
             QTest::newRow(name) << steps << QString(expected);
         };
-        row("two letters", {"duration 200", "type ab"}, "0:1 200:0 200:3 400:0 @400 [ab]");
-        row("typed between two", {"duration 100", "type ab", "move 1", "type x"},
-            "0:1 100:0 100:3 200:0 200:45 300:0 @300 [axb]");
-        row("deleting sends nothing", {"duration 100", "type ab", "back", "type c"},
-            "0:1 100:0 100:3 200:0 200:9 300:0 @300 [ac]");
-        row("same-length replacement", {"duration 100", "type ab", "select 0 1", "type z"},
-            "0:1 100:0 100:3 200:0 @200 [zb]");
-        row("paste into the empty field", {"duration 100", "paste abc"}, "0:1 100:0 @100 [abc]");
-        row("upper and lower case", {"duration 50", "type Aa"}, "0:1 50:0 50:1 100:0 @100 [Aa]");
-        row("accented letters by code page 437", {"duration 10", "type éñÑ"},
-            "0:46 10:0 10:59 20:0 20:59 30:0 @30 [éñÑ]");
-        row("no cell: held without a dot", {"duration 70", "type #"}, "@70 [#]");
-        row("not in code page 437", {"duration 70", "paste €"}, "@70 [€]");
-        // The text is composed as in the main window: e and a combining acute is é.
-        row("combining accent pasted", {"duration 10", "paste e\u0301"}, "0:46 10:0 @10 [e\u0301]");
-        row("combining accent typed", {"duration 10", "type e\u0301"},
-            "0:17 10:0 10:46 20:0 @20 [e\u0301]");
-        row("duration 0", {"duration 0", "type ab"}, "@0 [ab]");
-        // Return in the field must not close the window; on the Close button it must.
-        row("Return in the field", {"duration 10", "type a", "key Return text"},
-            "0:1 10:0 @10 [a]");
-        row("Return on Close", {"key Return close"}, "@0 [] <closed>");
-        row("Space on Close", {"key Space close"}, "@0 [] <closed>");
-        row("duration beyond 32 bits saturates", {"duration 99999999999", "type a"},
-            "0:1 2147483647:0 @2147483647 [a]");
-        // The message is shown once although emptying the field changes it again.
-        row("empty duration", {"type a"}, "@0 [] <duration>");
-        row("negative duration", {"duration -5", "type a"}, "@0 [] <duration>");
-        row("duration with a NUL", {QStringLiteral("duration 5") + QChar(0), "type a"},
-            "@0 [] <duration>");
-        // The old text still counts after the field was emptied while the
-        // duration was wrong: 'd' is not longer than it, 'e' is.
-        row("emptied while the duration is wrong",
-            {"duration 10", "type abc", "duration x", "select 0 3", "back", "duration 10",
-             "type de"},
-            "0:1 10:0 10:3 20:0 20:9 30:0 30:17 40:0 @40 [de]");
-        // Nothing touches the window once an event of the send has deleted it.
-        row("deleted during a send", {"duration 100", "delete", "send a"},
-            "0:1 100:0 @100 <deleted>");
-        row("abort during a send", {"duration 100", "abort", "type a", "type b"},
-            "0:1 100:0 100:3 200:0 @200 [ab]");
+        // é by its code page 437 byte; # has no cell and € no byte: each is
+        // held without a dot. Of a paste only the first character is presented.
+        // e and a combining acute are composed to é, as in the main window.
+        row("each character at once", "duration 1|a|é|#|€|xyz|e|\u0301|x",
+            "0:1 1:0 1:46 2:0 4:45 5:0 5:17 6:0 6:46 7:0 7:45 8:0 @8 [aé#€xyze\u0301x]");
+        // Inserted x between a and b; deleted it and inserted c; replaced a by z.
+        row("only the first new character",
+            "duration 10|a|b|key Left|x|key Backspace|c|key Home|key Shift+Right|z|key Return",
+            "0:1 10:0 10:3 20:0 20:45 30:0 30:9 40:0 @40 [zcb]");
+        row("durations saturate", "duration 99999999999|a|duration 2147483646|b",
+            "0:1 2147483647:0 2147483647:3 4294967293:0 @4294967293 [ab]");
+        row("Return on Close", "key Tab|key Tab|key Return", "@0 [] closed");
+        row("Space on Close", "key Tab|key Tab|key Space", "@0 [] closed");
+        // Refused at once and the field emptied, which shows nothing more. The
+        // old text still counts after the field was emptied while the duration
+        // was wrong: 'd' is not longer than it, 'e' is; after a refusal 'g' is.
+        row("duration refused",
+            QStringLiteral(
+                "a|duration 10|a|b|c|duration x|key Ctrl+A|key Backspace|duration 10|d|e|"
+                "duration 5\0|f|duration 10|g"),
+            "0:1 10:0 10:3 20:0 20:9 30:0 30:17 40:0 40:27 50:0 @50 [g] Braille Braille");
         // A character whose record or code cannot be stored is lost; the next one is sent.
-        const QString record = "fail " + QString::number(sizeof(Braille_Data));
-        row("no memory for the record", {"duration 10", record, "type a", "type b"},
-            "0:3 10:0 @10 [ab] <memory>");
-        row("no memory for the code", {"duration 10", "fail 2", "type a", "type b"},
-            "0:3 10:0 @10 [ab] <memory>");
+        row("no memory", "duration 10|fail record|a|b|fail 2|c|d",
+            "0:3 10:0 10:25 20:0 @20 [abcd] NUBTactile NUBTactile");
     }
 
+    // Through the window the training session opens: shown, modal, without a
+    // parent, and freed once closed.
     void typing()
     {
-        QFETCH(QStringList, steps);
+        QFETCH(QString, steps);
         QFETCH(QString, expected);
-        form.emplace();
-        for (const QString& step : steps)
-            act(step);
-        QCOMPARE(transcript(), expected);
-        QCOMPARE(failAllocationOfSize, std::size_t(0));
-        if (!form)
-            return;
-        QCOMPARE(form->lastText, form->trainer_text->text());
-        // Every transmission has closed its progress dialog.
-        QCOMPARE(QApplication::topLevelWidgets(), QList<QWidget*>{&*form});
-    }
-
-    void messageBoxShown()
-    {
-        trainer_form form;
-        form.app = qApp;
-        QString seen;
-        QTimer::singleShot(0, [&seen] {
+        PortSession sim;
+        main_form window;
+        const std::size_t claimed = portsim::writes().size();
+        window.trainingSession();
+        auto* form = qobject_cast<trainer_form*>(QApplication::activeModalWidget());
+        QVERIFY(form && form->isVisible() && !form->parentWidget());
+        QLineEdit* field = form->trainer_text;
+        field->setFocus();
+        QStringList messages;
+        QTimer boxes;
+        connect(&boxes, &QTimer::timeout, this, [&messages] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                seen = box->windowTitle() + QLatin1Char('|') + box->text();
-                seen += box->icon() == QMessageBox::Critical ? "" : " (not critical)";
+                messages << box->windowTitle();
                 box->accept();
             }
         });
-        type(form.trainer_text, "a");
-        QCOMPARE(seen, DURATION_MESSAGE);
-    }
-
-    void trainingSession()
-    {
-        QTemporaryDir dir;
-        const QString previous = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir.path()));
-        {
-            main_form window;
-            window.app = qApp;
-            window.port = LPT2_BASE;
-            window.trainingSession();
-            QPointer<trainer_form> trainer =
-                qobject_cast<trainer_form*>(QApplication::activeModalWidget());
-            QVERIFY(trainer && trainer->isVisible() && !trainer->parentWidget());
-            QCOMPARE(trainer->port, LPT2_BASE);
-            QCOMPARE(trainer->app, qApp);
-            trainer->cancel_button->click();
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            QVERIFY(trainer.isNull());
+        boxes.start(0);
+        for (const QString& step : steps.split('|')) {
+            const QString verb = step.section(' ', 0, 0), arg = step.section(' ', 1);
+            if (verb == "duration")
+                form->char_text->setText(arg);
+            else if (verb == "key")
+                QTest::keySequence(form->focusWidget(), QKeySequence(arg));
+            else if (verb == "fail")
+                failingAllocationSize = arg == "record" ? sizeof(Braille_Data) : arg.toUInt();
+            else
+                field->insert(step);
         }
-        QVERIFY(QDir::setCurrent(previous));
+        QStringList seen;
+        for (std::size_t i = claimed; i < portsim::writes().size(); ++i)
+            if (const auto& w = portsim::writes()[i]; w.address == unsigned(window.port))
+                seen << QStringLiteral("%1:%2").arg(w.time / NS_PER_MS).arg(w.value);
+        seen << QString("@%1 [%2]").arg(sim.clock.now() / NS_PER_MS).arg(field->text()) << messages;
+        QCOMPARE((seen << (form->isVisible() ? "" : "closed")).join(' ').trimmed(), expected);
+        form->close();
     }
 };
 
