@@ -47,14 +47,15 @@ private slots:
             "0:1 2147483647:0 2147483647:3 4294967293:0 @4294967293 [ab]");
         row("Return on Close", "key Tab|key Tab|key Return", "@0 [] closed");
         row("Space on Close", "key Tab|key Tab|key Space", "@0 [] closed");
-        // Refused at once and the field emptied, which shows nothing more. The
-        // old text still counts after the field was emptied while the duration
-        // was wrong: 'd' is not longer than it, 'e' is; after a refusal 'g' is.
+        // Refused at once and the field emptied, which shows nothing more.
+        // Once the field is empty, whether emptied by the operator while the
+        // duration was wrong or after a refusal, the next character is new.
         row("duration refused",
             QStringLiteral(
                 "a|duration 10|a|b|c|duration x|key Ctrl+A|key Backspace|duration 10|d|e|"
                 "duration 5\0|f|duration 10|g"),
-            "0:1 10:0 10:3 20:0 20:9 30:0 30:17 40:0 40:27 50:0 @50 [g] Braille Braille");
+            "0:1 10:0 10:3 20:0 20:9 30:0 30:25 40:0 40:17 50:0 50:27 60:0 @60 [g] Braille "
+            "Braille");
         // A character whose record or code cannot be stored is lost; the next one is sent.
         row("no memory", "duration 10|fail record|a|b|fail 2|c|d",
             "0:3 10:0 10:25 20:0 @20 [abcd] NUBTactile NUBTactile");

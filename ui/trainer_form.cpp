@@ -114,8 +114,12 @@ void trainer_form::sendChar(const QString& string)
     const QByteArray duration = char_text->text().toUtf8();
     // An embedded NUL would end the C string early and let "5<NUL>x" pass.
     if (duration.contains('\0') || !main_form::isNumber(duration.constData())) {
-        if (trainer_text->text().isEmpty())
+        // Emptied while refused: the next text is compared with nothing, or
+        // its first characters would be taken as already presented.
+        if (trainer_text->text().isEmpty()) {
+            lastText = string;
             return;
+        }
         critical(QStringLiteral("Braille"),
                  QStringLiteral("The char duration text has a wrong format. Please check it and "
                                 "try again"));
