@@ -1,7 +1,9 @@
-// The About window: its widgets and texts, the logos stretched over their
-// labels, its caption once shown, closing, and the window the Help action opens.
+// The About window that the Help action opens, and the pictures compiled into
+// the program: the collection's registration and damaged records.
 
 #include "about_form.h"
+#include "image_collection.h"
+#include "image_embedding.h"
 #include "main_form.h"
 
 #include <QtTest>
@@ -16,116 +18,78 @@ private slots:
     {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
+        QCOMPARE(MimeSourceFactory::defaultFactory()->factories().size(), std::size_t(1));
     }
 
-    void widgetTree_data()
+    // Help opens a modal window without parent that closing destroys. Its
+    // icon and logos are whole pictures, the logos stretched over their
+    // labels, and every credit is there and shown whole, however wide the font.
+    void aboutWindow()
     {
-        QTest::addColumn<int>("index"); // place in the order of creation
-        QTest::addColumn<QRect>("rect");
-        QTest::addColumn<QString>("text"); // for a logo: the picture's size
-        // Tagged "parent/name".
-        int index = 0;
-        const auto row = [&index](const char* name, QRect rect, const QString& text = {}) {
-            QTest::newRow(name) << index++ << rect << text;
-        };
-        row("about_form/frame5", {10, 10, 450, 90});
-        row("frame5/pixmapLabel1_2_3", {10, 20, 170, 45}, "240x67");
-        row("frame5/textLabel3", {190, 10, 250, 20}, "Developed by: The NUBTactile developers");
-        row("frame5/textLabel3_3", {190, 60, 250, 20},
-            "Special thanks to: everyone who tested it in the lab");
-        row("frame5/textLabel3_2", {190, 30, 250, 20}, "E-mail address: nubtactile@example.org");
-        row("about_form/frame9", {10, 110, 450, 190});
-        row("frame9/textLabel3_3_2_2_2", {190, 140, 250, 20}, "https://kestra.example.org");
-        row("frame9/pixmapLabel1_2_2_2", {10, 10, 170, 80}, "250x73");
-        row("frame9/pixmapLabel1_2_2", {10, 100, 170, 80}, "414x179");
-        row("frame9/textLabel3_3_2_3", {190, 117, 250, 20}, "Kestra Institute");
-        row("frame9/textLabel3_3_2_3_2", {190, 30, 250, 20}, "Velmora");
-        row("frame9/textLabel3_3_2_3_2_2", {190, 50, 250, 20}, "https://velmora.example.org");
-        row("about_form/frame8", {10, 310, 451, 130});
-        row("frame8/licence_label", {10, 10, 430, 20},
-            "This program is free software under the GNU General Public License, version 3 or "
-            "later");
-        row("frame8/licence_file_label", {10, 30, 430, 20},
-            "See the file COPYING for the full licence text");
-        row("frame8/lib_label", {10, 60, 430, 20}, "This program uses the Qt and zlib libraries");
-        row("frame8/lib_web_label", {10, 80, 430, 20}, "Qt: https://www.qt.io");
-        row("frame8/lib_web_label_2", {10, 100, 430, 20}, "zlib: https://zlib.net");
-        row("about_form/close_button", {190, 450, 91, 31}, "Close");
-    }
-
-    void widgetTree()
-    {
-        QFETCH(int, index);
-        QFETCH(QRect, rect);
-        QFETCH(QString, text);
-
-        about_form form;
-        const QList<QWidget*> all = form.findChildren<QWidget*>();
-        QCOMPARE(all.size(), 19);
-        QWidget* w = all[index];
-        QCOMPARE(w->parentWidget()->objectName() + '/' + w->objectName(),
-                 QString(QTest::currentDataTag()));
-        QCOMPARE(w->geometry(), rect);
-        auto* label = qobject_cast<QLabel*>(w);
-        if (!label && qobject_cast<QFrame*>(w)) {
-            QCOMPARE(static_cast<QFrame*>(w)->frameStyle(), QFrame::StyledPanel | QFrame::Raised);
-        } else if (label && !label->pixmap().isNull()) {
-            // The whole picture, stretched over the label.
-            QCOMPARE(label->frameShape(), QFrame::Box);
-            QVERIFY(label->hasScaledContents());
-            const QSize size = label->pixmap().size();
-            QCOMPARE(QString("%1x%2").arg(size.width()).arg(size.height()), text);
-        } else {
-            QCOMPARE(w->property("text").toString(), text);
-            // Shown whole, however wide the font.
-            QVERIFY(w->fontMetrics().horizontalAdvance(text) <= w->contentsRect().width());
-            QCOMPARE(w->toolTip(), QString(label ? "" : "Close this window"));
+        main_form().helpAbout();
+        const QPointer about = qobject_cast<about_form*>(QApplication::activeModalWidget());
+        QVERIFY(about && !about->parentWidget());
+        QCOMPARE(about->windowTitle(), QString("About NUBTactile"));
+        QList<QSize> pictures{about->windowIcon().actualSize({999, 999})};
+        for (QLabel* label : about->findChildren<QLabel*>()) {
+            if (label->hasScaledContents())
+                pictures << label->pixmap().size();
+            else
+                QVERIFY(!label->text().isEmpty() &&
+                        label->fontMetrics().horizontalAdvance(label->text()) <=
+                            label->contentsRect().width());
         }
+        QCOMPARE(pictures, QList<QSize>({{68, 88}, {240, 67}, {250, 73}, {414, 179}}));
+        about->close_button->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!about);
     }
 
-    void window()
+    // Added once, before main() runs; out and back in without disturbing
+    // other factories; null and the default factory itself are never added.
+    void registration()
     {
-        const about_form named(nullptr, "credits");
-        QCOMPARE(named.objectName(), QString("credits"));
-        about_form form;
-        QCOMPARE(form.objectName(), QString("about_form"));
-        QVERIFY(form.isModal());
-        QVERIFY(!form.windowIcon().isNull());
-        QCOMPARE(form.size(), QSize(471, 491).expandedTo(form.minimumSizeHint()));
-
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QCOMPARE(form.windowTitle(), QString("About NUBTactile"));
-        QCOMPARE(QApplication::activeModalWidget(), &form);
-        form.close_button->click();
-        QVERIFY(!form.isVisible());
-        form.show();
-        QVERIFY(form.close());
-        QVERIFY(!form.isVisible());
+        MimeSourceFactory* const root = MimeSourceFactory::defaultFactory();
+        MimeSourceFactory other;
+        for (MimeSourceFactory* factory :
+             {root, &other, &other, static_cast<MimeSourceFactory*>(nullptr)})
+            root->addFactory(factory);
+        const std::size_t added = root->factories().size();
+        qCleanupImages_nubtactile();
+        const bool gone = root->data("braille.png").isNull();
+        root->removeFactory(&other);
+        qInitImages_nubtactile();
+        QVERIFY(added == 2 && gone);
+        // Back in, each picture decoded once and then kept.
+        QCOMPARE(root->data("braille.png").size(), QSize(68, 88));
+        QCOMPARE(root->data("braille.png").constBits(), root->data("braille.png").constBits());
     }
 
-    // Each request opens a window of its own, shown, modal and without parent,
-    // that closing destroys.
-    void helpAbout()
+    // A record decodes to the picture the build tool stored; a damaged one
+    // yields no picture instead of reading past its data.
+    void records_data()
     {
-        QTemporaryDir dir;
-        const QString previous = QDir::currentPath();
-        QVERIFY(dir.isValid() && QDir::setCurrent(dir.path()));
-        {
-            main_form window;
-            window.helpAbout();
-            window.helpAbout();
-            int opened = 0;
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                if (auto* about = qobject_cast<about_form*>(w)) {
-                    QVERIFY(about->isVisible() && about->isModal() && !about->parentWidget());
-                    about->close_button->click();
-                    ++opened;
-                }
-            }
-            QCOMPARE(opened, 2);
-        }
-        QVERIFY(QDir::setCurrent(previous));
+        QTest::addColumn<QList<int>>("record"); // width and bits per pixel
+        QTest::addColumn<bool>("decodes");
+        QTest::newRow("as written") << QList<int>{5, 32} << true;
+        QTest::newRow("wider than its data") << QList<int>{6, 32} << false;
+        QTest::newRow("more data than its size") << QList<int>{4, 32} << false;
+        QTest::newRow("24 bits deep") << QList<int>{5, 24} << false;
+    }
+
+    void records()
+    {
+        QFETCH(QList<int>, record);
+        QFETCH(bool, decodes);
+        QImage picture(5, 2, QImage::Format_RGB32);
+        for (int i = 0; i < 10; ++i)
+            picture.setPixel(i % 5, i / 5, qRgb(i * 25, 255 - i, 7));
+        const QByteArray data = compressedPixels(picture);
+        const EmbedImage table[] = {{record[0], 2, record[1],
+                                     reinterpret_cast<const uchar*>(data.data()),
+                                     std::size_t(data.size()), 0, nullptr, false, "picture"},
+                                    {}};
+        QCOMPARE(findEmbeddedImage(table, "picture"), decodes ? picture : QImage());
     }
 };
 
