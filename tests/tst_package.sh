@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Debian package of this build: what it holds, its menu entries and manual
-# pages, and that the simulated program unpacked from it starts, shows its
-# window and ends by SIGTERM. Nothing is installed on this machine.
+# pages, and that the simulated program unpacked from it starts and ends by
+# SIGTERM. Nothing is installed on this machine.
 #   tst_package.sh PACKAGE_STEM BUILT_PROGRAM
 # PACKAGE_STEM is the package's path without "_<arch>.deb"; a package missing
 # or older than BUILT_PROGRAM skips the test (`make package` builds it).
@@ -19,14 +19,7 @@ fail() {
 }
 
 tmp=$(mktemp -d)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do
-        kill -KILL "$p" 2>/dev/null && wait "$p" 2>/dev/null || true
-    done
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
+trap 'rm -rf "$tmp"' EXIT
 
 listing=$(dpkg-deb -c "$deb")
 for path in usr/bin/nubtactile usr/bin/nubtactile-sim \
@@ -55,51 +48,12 @@ for page in "$root"/usr/share/man/man1/*.1.gz; do
     said=$(zcat "$page" | groff -man -Tutf8 -ww -z 2>&1) && [ -z "$said" ] || fail "$page: $said"
 done
 
-# The unpacked simulated program, in an empty working directory, on an X
-# server of its own when there is one, else offscreen.
-work="$tmp/work"
-mkdir "$work"
-platform=offscreen
-display=
-if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>/dev/null &
-    pids+=($!)
-    for _ in $(seq 100); do
-        [ -s "$tmp/display" ] && break
-        sleep 0.05
-    done
-    [ -s "$tmp/display" ] || fail "Xvfb did not start"
-    platform=xcb
-    display=":$(cat "$tmp/display")"
-fi
-(cd "$work" && XDG_RUNTIME_DIR="$tmp" QT_QPA_PLATFORM=$platform DISPLAY=$display \
-    exec "$root/usr/bin/nubtactile-sim") 2>"$tmp/stderr" &
-pid=$!
-pids+=($pid)
-# Up to 15 s for the window; offscreen nothing can be seen, and a second of
-# life stands for it.
-deadline=$((SECONDS + 15))
-while :; do
-    shown=0
-    if [ $platform = xcb ]; then
-        DISPLAY=$display xdotool search --all --onlyvisible --pid "$pid" --name '^NUBTactile' \
-            >/dev/null && shown=1
-    else
-        sleep 1
-        shown=1
-    fi
-    kill -0 "$pid" 2>/dev/null || fail "the program ended by itself: $(cat "$tmp/stderr")"
-    [ $shown = 1 ] && break
-    [ $SECONDS -lt $deadline ] || fail "no window in 15 s: $(cat "$tmp/stderr")"
-    sleep 0.1
-done
-kill -TERM "$pid"
-for _ in $(seq 100); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.05
-done
-kill -0 "$pid" 2>/dev/null && fail "the program outlived SIGTERM by 5 s"
+# The unpacked simulated program, in an empty working directory, must live
+# until SIGTERM ends it: a missing library or a crash at start ends it sooner.
+# Its window under X is the program test's concern.
+mkdir "$tmp/work"
 status=0
-wait "$pid" || status=$?
+(cd "$tmp/work" && XDG_RUNTIME_DIR="$tmp" QT_QPA_PLATFORM=offscreen \
+    exec timeout --preserve-status 3 "$root/usr/bin/nubtactile-sim") 2>"$tmp/stderr" || status=$?
 [ $status -eq $((128 + 15)) ] || fail "the program ended with status $status, not by SIGTERM: $(cat "$tmp/stderr")"
 echo "PASS: $deb"
