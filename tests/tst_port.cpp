@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 #include <sched.h>
 #include <sstream>
@@ -17,6 +18,7 @@
 // port's own trace.
 
 constexpr std::int64_t MS = NS_PER_MS;
+constexpr std::int64_t SETUP = 3 * MS; // a progress dialog's, as on a display
 using Times = QList<quint32>;
 
 class TestPort : public QObject
@@ -25,17 +27,19 @@ class TestPort : public QObject
 
     std::unique_ptr<PortSession> sim;
 
+    // Runs `action` at `ms` after the first record's set-up.
+    void at(qint64 ms, std::function<void()> action) { sim->clock.at(ms * MS + SETUP, action); }
+
     // Every data-register write since the claim as "ms:byte", then "end" and
-    // when the clock stopped.
+    // when the clock stopped; in ms after the first record's set-up.
     QString edges() const
     {
-        const auto ms = [](std::int64_t ns) { return QString::number(double(ns) / MS, 'g', 15); };
+        const auto ms = [](std::int64_t t) { return QString::number((t - SETUP) / 1e6, 'g', 15); };
         QStringList out;
-        for (std::size_t i = sim->firstWrite; i < portsim::writes().size(); ++i) {
-            const portsim::Write& w = portsim::writes()[i];
-            if (w.address == LPT1_BASE)
-                out << ms(w.time) + ':' + QString::number(w.value);
-        }
+        for (auto w = portsim::writes().begin() + sim->firstWrite; w != portsim::writes().end();
+             ++w)
+            if (w->address == LPT1_BASE)
+                out << ms(w->time) + ':' + QString::number(w->value);
         return (out << "end" << ms(sim->clock.now())).join(' ');
     }
 
@@ -47,8 +51,8 @@ class TestPort : public QObject
         if (input.startsWith("file")) {
             std::istringstream body(input.mid(input.indexOf(':') + 1).toStdString());
             if (input[4] == '@')
-                sim->clock.at(input.mid(5, input.indexOf(':') - 5).toInt() * MS,
-                              [&body] { body.setstate(std::ios::badbit); });
+                at(input.mid(5, input.indexOf(':') - 5).toInt(),
+                   [&body] { body.setstate(std::ios::badbit); });
             return sendToParallelPort(body, observer);
         }
         const QList<QByteArray> part = input.split(' ');
@@ -74,22 +78,19 @@ private slots:
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
-    // A claim lowers the data lines. The trace tells each change of the data
-    // lines, with the seconds since the process started.
-    void claimAndTrace()
+    // The trace tells each change of the data lines, with the seconds since
+    // the process started.
+    void trace()
     {
         VirtualClock clock(RealClock().now());
-        portsim::setHardware(LPT2_BASE, 0xFF);
         portsim::traceDataLines();
         const QByteArray lines = capturedOutput(stderr, [&] {
-            QVERIFY(!initializeParallelPort(LPT2_BASE));
             set_pin(0x40013); // a control pin too, which is no data line
             clock.waitUntil(clock.now() + 250 * MS);
-            resetParallelPort(LPT2_BASE);
+            resetParallelPort(LPT1_BASE);
         });
-        QCOMPARE(lines.mid(12, 12) + lines.mid(36, 12) + lines.mid(60),
-                 QByteArray("  \u2800  0x00\n  \u2813  0x13\n  \u2800  0x00\n"));
-        QCOMPARE(qRound64((lines.mid(48, 12).toDouble() - lines.mid(24, 12).toDouble()) * 1e6),
+        QCOMPARE(lines.mid(12, 12) + lines.mid(36), QByteArray("  \u2813  0x13\n  \u2800  0x00\n"));
+        QCOMPARE(qRound64((lines.mid(24, 12).toDouble() - lines.left(12).toDouble()) * 1e6),
                  250000);
     }
 
@@ -144,7 +145,7 @@ private slots:
         row("longest times in full", "1 a 1,4294967295,4294967295,1,4294967295",
             "0:63 4294967295:0 8589934590:1 8589934591:0 end 12884901886");
         row("single shot: pins 0 2 7, not the word", "0 ab 2,100,50,500,300",
-            "0:131 500:0 end 500");
+            "0:131 500:0 end 500 | 1/2", -1, {0, 0}, {250});
         // The dialog counts the cells; Abort ends the transmission after the
         // cell and interval it falls in.
         const char* const cells = "1 abcde 1,0,0,100,100";
@@ -155,7 +156,8 @@ private slots:
             "0:1 100:0 200:3 300:0 400:9 500:0 end 600", 399);
         row("a total beyond int is scaled", "1 abcde 4294967295,0,0,100,100",
             "0:1 100:0 200:3 300:0 end 400 | 1/2147483647 1/2147483647", 250, {0, 0}, {50, 250});
-        // Text files: each entry a record of its own on the one timeline.
+        // Text files: each entry a record of its own on the one timeline, set
+        // up in the interval before it (lengthened when shorter than that).
         row("several entries on a line, no final line end", "file:a 10 20 b 5 5\tc\r\n1 2",
             "0:1 10:0 30:3 35:0 40:9 41:0 end 43");
         row("last entry word and duration", "file:a 10 20\nb 5",
@@ -166,10 +168,10 @@ private slots:
         row("last entry word only", "file:a 10 20\nb\n", "0:1 10:0 end 30");
         row("numbers as strtol: negative 0, saturated, no digits 0",
             "file:a -5 10 b +10x -7 c 99999999999 x5",
-            "10:3 20:0 20:9 2147483667:0 end 2147483667");
+            "10:3 20:0 23:9 2147483670:0 end 2147483670");
         row("words in UTF-8, in code page 437, with a NUL",
             QByteArray("file:ña 10 0 a\xA4 10 0 a\0b 10 0", 31),
-            "0:59 10:0 10:1 20:0 20:1 30:0 30:59 40:0 40:1 50:0 50:3 60:0 end 60");
+            "0:59 10:0 10:1 20:0 23:1 33:0 33:59 43:0 46:1 56:0 56:3 66:0 end 66");
         row("abort in the last cell of an entry", "file:ab 100 100 cd 100 100",
             "0:1 100:0 200:3 300:0 end 400", 250);
         row("read error: the entry being read is not sent", "file@5:a 10 0 b 10 0",
@@ -182,22 +184,28 @@ private slots:
         QFETCH(qint64, pressMs);
         QFETCH(Times, late);
         QFETCH(Times, probeMs);
-        sim->clock.at(late[0] * MS,
-                      [this, by = late[1]] { sim->clock.waitUntil(sim->clock.now() + by * 1000); });
+        at(late[0], [this, by = late[1]] { sim->clock.waitUntil(sim->clock.now() + by * 1000); });
         if (pressMs >= 0) // as a user would: the click waits until events run
-            sim->clock.at(pressMs * MS, [] {
+            at(pressMs, [] {
                 auto* abort = QApplication::activeModalWidget()->findChild<QPushButton*>();
                 QMetaObject::invokeMethod(abort, &QPushButton::click, Qt::QueuedConnection);
             });
         QStringList seen;
         for (quint32 t : probeMs) // "value/maximum" of the dialog up then, if any
-            sim->clock.at(t * MS, [&seen] {
+            at(t, [&seen] {
                 const auto* d = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
                 seen << (d ? QString("%1/%2").arg(d->value()).arg(d->maximum()) : "none");
             });
         std::ostringstream rows;
         TimeAudit audit(&rows, "S", "m");
-        ProgressObserver observer(&audit);
+        struct SlowDialog : ProgressObserver {
+            using ProgressObserver::ProgressObserver;
+            void recordStarted(std::uint64_t total) override
+            {
+                ProgressObserver::recordStarted(total);
+                currentClock().waitUntil(currentClock().now() + SETUP);
+            }
+        } observer(&audit);
         const int result = transmit(input, observer);
         QString actual = edges() + (seen.isEmpty() ? "" : " | " + seen.join(' '));
         if (expected.contains('\n'))
