@@ -1,0 +1,379 @@
+// The main window at work: its sends, the session log and time audit they
+// leave, and the configuration and text files it saves and opens.
+#include "main_form_probe.h"
+
+#include "cp437.h"
+#include "nubtactile.h"
+#include "time_audit.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QRegularExpression>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sys/resource.h>
+
+// Armed by a test: every allocation through new of at least this many bytes
+// fails, as when memory runs out; 0 lets all through.
+static std::size_t failFromSize = 0;
+
+// The library's array and nothrow forms of new come here too; delete stays free().
+void* operator new(std::size_t size)
+{
+    if (void* block = failFromSize && size >= failFromSize ? nullptr : std::malloc(size ? size : 1))
+        return block;
+    throw std::bad_alloc();
+}
+
+const QByteArray MAGIC = "#!NUBTactile_CONFIGURATION_FILE!#\n";
+const QString NO_MEM = "Not enough memory. Please stop some programs you are using and try again";
+// A send held 300 ms after a trigger of 100 ms and a pause of 500 ms, 200 ms
+// between cells, logged for Alpha Gamma: setFields() with loop and sequence.
+const QString ALPHA = "Alpha|Gamma||100|500|300|200|%1|%2|%2";
+
+// One log entry of ALPHA around `body`, its date-times as "@".
+static QString entry(const QString& body)
+{
+    const QString stars(48, '*');
+    return stars + "\nSession started on: @\n\nTrigger: 100\nAfter trigger: 500\nChar duration: " +
+           "300\nInterval: 200\n" + body + "\nSession closed on: @\n" + stars + "\n";
+}
+
+// The edges of a send of ALPHA with cells of `bytes`.
+static QString sendEdges(const QList<int>& bytes)
+{
+    QString out = "0:63 100:0";
+    for (int i = 0, at = 600; i < bytes.size(); ++i, at += 500)
+        if (bytes[i] != 0)
+            out += QStringLiteral(" %1:%2 %3:0").arg(at).arg(bytes[i]).arg(at + 300);
+    return out;
+}
+
+class TestSessions : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<ProbeForm> form;
+    QDateTime started;
+
+    // A log or time audit with its date-times as "@" where they read in
+    // English (or ISO 8601) and lie within the test.
+    QString fileText(const QString& file = "Alpha_Gamma.log")
+    {
+        QFile in(file);
+        QString text = in.open(QIODevice::ReadOnly) ? QString::fromUtf8(in.readAll()) : "<missing>";
+        for (QDateTime t = started; t <= QDateTime::currentDateTime(); t = t.addSecs(1))
+            text.replace(QLocale::c().toString(t, "ddd MMM d hh:mm:ss yyyy"), "@")
+                .replace(t.toString(Qt::ISODate) + ',', "@,");
+        return text;
+    }
+
+    // Something in every field that a reset clears.
+    void dirty()
+    {
+        form->setFields(2, "Alpha|Gamma|junk|100|500|300|200|junk|junk|junk");
+        form->pin_3_check->setChecked(true);
+        form->word_text->setEnabled(true);
+        form->loop_count_text->setEnabled(false);
+    }
+    // "duration|trigger|pause|hold|interval|loop|word|length|mode", a disabled
+    // field's text ended by "-", a checked pin 3 by "+"; then the messages,
+    // the format's as "!", and the edges sent, if any.
+    QString formState() const
+    {
+        QString state;
+        for (const QLineEdit* field : form->findChildren<QLineEdit*>().mid(2))
+            state += field->text() + (field->isEnabled() ? "|" : "-|");
+        state += QString::number(form->mode_combo->currentIndex()) +
+                 (form->pin_3_check->isChecked() ? "+" : "") + form->errors.join(',') + ' ' +
+                 form->edges();
+        return state.replace("The file doesn't seem to be in a correct format", "!").trimmed();
+    }
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::German)); } // not for the log
+    void init()
+    {
+        // The log keeps whole seconds.
+        started = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
+        form = std::make_unique<ProbeForm>();
+    }
+    // No send may be left running nor its busy cursor shown, and closing the
+    // window must leave no top-level window behind.
+    void cleanup()
+    {
+        failFromSize = 0;
+        QVERIFY(!form->data && !QApplication::overrideCursor());
+        form.reset();
+        QVERIFY(QApplication::topLevelWidgets().isEmpty());
+    }
+
+    // A form as "log|mode|name|last name|duration|trigger|pause|hold|interval|
+    // loop|word|length", sent with memory short for blocks of 16 KiB while the
+    // send is prepared (the long random line must reach the log in pieces):
+    // the message of the first rule that fails, or the edges and, after a line
+    // feed, the log entry. Logging off writes no file. A mode "p" followed by
+    // pins is a single shot, which checks only its duration: it goes out with
+    // logging on and no names, and is neither logged nor audited.
+    void send_data()
+    {
+        QTest::addColumn<QString>("fields");
+        QTest::addColumn<QString>("outcome");
+        // clang-format off
+        const QString times = "Some of the times have a wrong format. Please check them and try again";
+        const auto wrong = [](const char* what) { return QStringLiteral("The %1 has a wrong format. Please check it and try again").arg(what); };
+        QTest::newRow("last name") << "1|1|A|||1|0|1|0|1||" << "You must insert the patients last name";
+        QTest::newRow("names first") << "1|0||B||x|0|1|0|1||" << "You must insert the patients name";
+        QTest::newRow("no log, no name") << "0|1||B||1|0|1|0|1||" << "0:63 1:0";
+        QTest::newRow("no log") << "0|1|A|B||1|0|1|0|1||" << "0:63 1:0";
+        QTest::newRow("blank names") << "1|1| | ||1|0|1|0|1||" << "0:63 1:0";
+        QTest::newRow("empty trigger") << "1|1|A|B|||0|1|0|1||" << times;
+        QTest::newRow("signed pause") << "1|1|A|B||1|-1|1|0|1||" << times;
+        QTest::newRow("fullwidth hold") << "1|1|A|B||1|0|１|0|1||" << times;
+        QTest::newRow("NUL in interval") << "1|1|A|B||1|0|1|1" + QString(QChar(0)) + "x|1||" << times;
+        QTest::newRow("times before mode") << "1|0|A|B||1|0|1| 0|1||" << times;
+        QTest::newRow("no mode") << "1|0|A|B||1|0|1|0|1||1" << "You must select a mode before sending";
+        QTest::newRow("bad loop") << "1|1|A|B||1|0|1|0|+3||1" << wrong("loop number");
+        QTest::newRow("bad length") << "1|2|A|B||1|0|1|0|1||1.5" << wrong("random sequence length");
+        QTest::newRow("random ignores loop") << "1|4|A|B||1|0|1|0|x||0" << "0:63 1:0";
+        QTest::newRow("codes beyond memory") << "1|4|A|B||1|0|1|0|1||99999999999" << NO_MEM;
+        QTest::newRow("word beyond memory") << "1|1|A|B||1|0|1|0|1|" + QString(20000, 'a') << NO_MEM;
+        // Base 10; beyond a signed 32-bit value (also by 2^32 + 7, or beyond
+        // 64 bits) a number is 2147483647.
+        QTest::newRow("text ignores length") << "1|1|A|B||010|0|19|0|1|a|x" << "0:63 10:0 10:1 29:0";
+        QTest::newRow("saturated") << "1|1|A|B||2147483648|4294967303|99999999999999999999999|0|1|a|"
+                                   << "0:63 2147483647:0 4294967294:1 6442450941:0";
+        QTest::newRow("pins 0 2 7") << "1|p027|||500" << "0:131 500:0";
+        QTest::newRow("zero hold") << "1|p1|||0" << "0:8 0:0";
+        QTest::newRow("empty duration") << "1|p0|||" << wrong("duration time");
+        QTest::newRow("signed duration") << "1|p0|||+5" << wrong("duration time");
+        // The word goes out in code page 437 once per loop and is logged in
+        // UTF-8 without what has no cell; a random sequence goes out once
+        // whatever the loop, logged as characters where the mode has cells for
+        // them and as numbers otherwise.
+        QTest::newRow("blank kept") << "1|1|" + ALPHA.arg(2).arg("a b") << sendEdges({1, 0, 3, 1, 0, 3}) + "\nLoop: 2\nText: a b\n";
+        QTest::newRow("non-437, NUL, no cell") << "1|1|" + ALPHA.arg(2).arg("ñ€" + QString(QChar(0)) + "#b")
+                                               << sendEdges({59, 3, 59, 3}) + "\nLoop: 2\nText: ñb\n";
+        QTest::newRow("random, none") << "1|2|" + ALPHA.arg(2).arg(0) << sendEdges({}) + "\nLength: 0\nRandom sequence: ";
+        // clang-format on
+        for (auto [mode, length] : {std::pair{3, 25}, {4, 40}, {2, 6000}}) {
+            Braille_Data drawn; // what the send draws from the same seed
+            drawn.mode = mode;
+            std::srand(5);
+            generateRandomSequence(drawn, length);
+            QList<int> bytes;
+            QStringList codes;
+            for (int i = 0; i < length; ++i) {
+                const auto code = static_cast<unsigned char>(drawn.word[i]);
+                bytes << code;
+                const bool shown = mode == 2 || (mode == 4 && isValidCode(code));
+                codes << (shown ? QString::fromStdString(cp437ToUtf8(code))
+                                : QString::number(code));
+            }
+            QTest::addRow("random %d, %d codes", mode, length)
+                << QStringLiteral("1|%1|").arg(mode) + ALPHA.arg(2).arg(length)
+                << sendEdges(bytes) + "\nLength: " + QString::number(length) +
+                       "\nRandom sequence: " + codes.join(", ") + "\n";
+        }
+    }
+    void send()
+    {
+        QFETCH(QString, fields);
+        QFETCH(QString, outcome);
+        const QString mode = fields.section('|', 1, 1);
+        const bool shot = mode.startsWith('p');
+        form->log_check->setChecked(fields.startsWith('1'));
+        form->setFields(mode.toInt(), fields.section('|', 2));
+        for (QChar pin : mode.mid(1))
+            form->findChild<QCheckBox*>(QStringLiteral("pin_%1_check").arg(pin))->setChecked(true);
+        std::srand(5);
+        failFromSize = 16 * 1024;
+        form->vc.at(form->vc.now(), [] { failFromSize = 0; }); // the send is ready
+        (shot ? form->pins_button : form->send_button)->click();
+        QCOMPARE(form->errors.join('\n') + form->edges(), outcome.section('\n', 0, 0));
+        QCOMPARE(workFiles().size(), outcome.startsWith("0:") && fields[0] == '1' && !shot ? 2 : 0);
+        if (outcome.contains('\n'))
+            QCOMPARE(fileText(), entry(outcome.section('\n', 1)));
+    }
+
+    // Choosing a mode or logging enables the fields that go with it: names,
+    // loop, length and word, with their labels.
+    void enabledFields()
+    {
+        QString seen;
+        for (Qt::Key k : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Up, Qt::Key_Up, Qt::Key_Space}) {
+            k == Qt::Key_Space ? form->log_check->click() : QTest::keyClick(form->mode_combo, k);
+            for (QWidget* w : form->findChildren<QWidget*>(QRegularExpression(
+                     "^(patient_(last_)?name|loop_count|length|word|sequence_length)_")))
+                seen += w->isEnabled() ? '1' : '0';
+            seen += ' ';
+        }
+        QCOMPARE(seen, "1111110110 1111001001 1111110110 1111000000 0000000000 ");
+    }
+
+    // Whatever the names hold, the log and its time audit land in the working
+    // directory, named in UTF-8 and cut at a character to fit in 255 bytes.
+    void fileName()
+    {
+        const QString a = "a", n = "ñ", face = QString::fromUcs4(U"\U0001F600");
+        for (const QString& names : {QString("../Jo sé|Nú\tñez\x7f"), a.repeated(300) + "|B",
+                                     n.repeated(200) + "|B", a.repeated(249) + face + "|B"}) {
+            form->setFields(1, names + "||1|0|1|0|1|a");
+            form->send_button->click();
+        }
+        QCOMPARE(workFiles().join(' '), ".._Jo_sé_Nú_ñez_.log .._Jo_sé_Nú_ñez_.timing.csv " +
+                                            a.repeated(244) + ".timing.csv " + a.repeated(249) +
+                                            ".log " + a.repeated(251) + ".log " + n.repeated(122) +
+                                            ".timing.csv " + n.repeated(125) + ".log");
+    }
+
+    // A log or time audit that cannot be opened or written is reported once;
+    // the stimulus goes out all the same.
+    void fileProblem()
+    {
+        QVERIFY(QDir().mkdir("A_B.log") && QFile::link("/dev/full", "A_B.timing.csv"));
+        QVERIFY(QFile::link("/dev/full", "A_C.log") && QDir().mkdir("A_C.timing.csv"));
+        form->setFields(1, "A|B||1|0|1|0|1|a");
+        form->send_button->click();
+        form->patient_last_name_text->setText("C");
+        form->send_button->click();
+        const QString log = "There was a problem while trying to save the log information";
+        const QString audit = QString(log).replace("log", "timing");
+        QCOMPARE(form->errors, (QStringList{log, audit, log, audit}));
+        QCOMPARE(form->edges(), "0:63 1:0 1:1 2:0 2:63 3:0 3:1 4:0");
+    }
+
+    // Abort ends the whole send, and the log entry says so; buttons pressed
+    // meanwhile do nothing. The next send appends to the log and to the time
+    // audit, whose header comes once. The status bar sums the timing of each
+    // send up, flagging a cell off by more than 1 ms.
+    void abortThenAppend()
+    {
+        form->setFields(1, ALPHA.arg(3).arg("ab"));
+        form->vc.at(form->vc.now() + 700 * NS_PER_MS, [&] {
+            // Clicked as an operator would: the click waits in the event queue
+            // until the transmission lets events run.
+            QMetaObject::invokeMethod(QApplication::activeModalWidget()->findChild<QPushButton*>(),
+                                      &QPushButton::click, Qt::QueuedConnection);
+            form->send_button->click();
+            form->pins_button->click();
+        });
+        form->vc.at(form->vc.now() + 900 * NS_PER_MS, // the cell is lowered 1.5 ms late
+                    [&] { form->vc.waitUntil(form->vc.now() + 1500 * 1000); });
+        const auto* summary = form->findChild<QLabel*>("timing_summary_label");
+        const auto* warning = form->findChild<QLabel*>("timing_warning_label");
+        form->send_button->click();
+        QCOMPARE(form->edges(), "0:63 100:0 600:1 901:0");
+        const QString cells = "2 cells · worst onset delay 0 µs · worst hold error ";
+        QCOMPARE(summary->text() + (warning->isHidden() ? "" : " !"),
+                 cells + "1.5 ms · 1 cell off by more than 1 ms !");
+        form->setFields(1, ALPHA.arg(1).arg("b"));
+        form->send_button->click();
+        QCOMPARE(summary->text() + (warning->isHidden() ? "" : " !"), cells + "0 µs");
+        QCOMPARE(form->errors, QStringList());
+        QCOMPARE(fileText(), entry("Loop: 3\nText: ab\nAborted!\n") + entry("Loop: 1\nText: b\n"));
+        const QString trigger = "@,text,0,0,,63,0.000,0.000,0.000,100.000,100.000,0.000\n";
+        QCOMPARE(fileText("Alpha_Gamma.timing.csv"),
+                 TimeAudit::HEADER + trigger +
+                     "@,text,1,1,97,1,600.000,600.000,0.000,300.000,301.500,1.500\n" + trigger +
+                     "@,text,1,1,98,3,600.000,600.000,0.000,300.000,300.000,0.000\n");
+    }
+
+    // What is chosen to open (a file's content; none for no file, "<folder>"
+    // for a folder) and the form afterwards (RESET: as a reset leaves it;
+    // DIRTY: as dirty() left it) with the messages shown; the row "no memory"
+    // opens with memory short for blocks of 64 KiB. A text file is played at
+    // once after the form is reset.
+    void open_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("state");
+        const QByteArray five = MAGIC + "1\n2\n3\n4\n5\n";
+        // clang-format off
+        const QString S = "|1|2|3|4|5|", RESET = "||||||-|-|0", DIRTY = "junk|100|500|300|200|junk-|junk|junk-|2+";
+        QTest::newRow("carriage returns") << QByteArray(five).replace('\n', "\r\n") + "1\r\nx\r\n"
+                                          << "|1\r|2\r|3\r|4\r|5\r|-|-|0!";
+        QTest::newRow("ten lines") << five + "1\nhola\nmundo\nadios\n" << S + "hola  mundo  adios|-|1";
+        QTest::newRow("random non-valid") << five + "3\n12\n" << S + "-|12|3";
+        QTest::newRow("extra empty line") << five + "4\n12\n\n" << S + "-|12  |4";
+        QTest::newRow("no final line feed") << MAGIC + "\n2\n3\n4\n5\n1\nhola" << "||2|3|4|5|hola|-|1";
+        QTest::newRow("wrong magic") << QByteArray(five).replace("NUB", "nub") + "1\nhola\n" << RESET + "!";
+        QTest::newRow("bad mode") << five + "01\nhola\n" << S + "-|-|0!";
+        QTest::newRow("six values") << five + "0\n" << RESET + "!";
+        QTest::newRow("Latin-1") << five + "1\nca\xf1" + "a\n" << S + "caña|-|1";
+        // Past the first 64 KiB, which are read and decoded before the rest.
+        QTest::newRow("Latin-1 far down") << MAGIC + "ca\xc3\xb1" + "a\n2\n3\n4\n5\n0\n" + QByteArray(70000, '\n') + "\xf1"
+                                          << "|caÃ±a|2|3|4|5|-|-|0";
+        QTest::newRow("UTF-8 cut at the end") << five + "1\nca\xc3" << S + "caÃ|-|1";
+        // Longer than a line edit takes by default; the word starts at an odd
+        // offset, so that a letter lies across every 64 KiB boundary.
+        const QString ns(40000, u'ñ'), sevens(40000, '7');
+        QTest::newRow("long values") << MAGIC + sevens.toUtf8() + "\n2\n3\n4\n5\n1\n" + ns.toUtf8()
+                                     << "|" + sevens + "|2|3|4|5|" + ns + "|-|1";
+        QTest::newRow("no memory") << five + "1\nhola\n" << RESET + NO_MEM;
+        QTest::newRow("no file") << QByteArray() << DIRTY;
+        QTest::newRow("folder") << QByteArray("<folder>") << DIRTY + "Could not open settings";
+        QTest::newRow("text file") << QByteArray("#!NUBTactile_TEXT_FILE!#\nhola 500 1000\nsi 20")
+                                   << RESET + " 0:19 500:0 1500:21 2000:0 3000:7 3500:0 4500:1 5000:0 6000:14 6020:0 6020:10 6040:0";
+        // clang-format on
+    }
+    void open()
+    {
+        QFETCH(QByteArray, content);
+        if (content == "<folder>")
+            QDir().mkdir("settings");
+        else if (!content.isNull())
+            std::ofstream("settings", std::ios::binary) << content.toStdString();
+        dirty();
+        form->openName = "settings";
+        failFromSize = QByteArray(QTest::currentDataTag()) == "no memory" ? 64 * 1024 : 0;
+        form->fileOpen();
+        QTEST(formState(), "state");
+    }
+
+    // A save writes the word or the length as the mode wants and opens again
+    // whole. Saving over a file asks first, with the name shown as it is:
+    // Return takes Yes, Escape No. A cancelled file dialog saves nothing; a
+    // save that fails (into no folder, onto a folder, past the file size
+    // limit) says so and leaves what was there.
+    void save()
+    {
+        form->saveName = form->openName = "<i>big";
+        QVERIFY(QDir().mkdir("folder"));
+        for (int mode : {1, 2, 0}) { // made, replaced with Return, kept with Escape
+            form->setFields(mode, "A|B||10||30|x y|2|ñandú|15");
+            if (mode != 1)
+                form->answer(mode ? Qt::Key_Return : Qt::Key_Escape);
+            form->fileSave();
+            QCOMPARE(fileText("<i>big"), QString(MAGIC + "10\n\n30\nx y\n2\n" +
+                                                 (mode == 1 ? "1\nñandú\n" : "2\n15\n")));
+            dirty();
+            form->fileOpen();
+            QCOMPARE(formState(), "|10||30|x y|2|" + QString(mode == 1 ? "ñandú|-|1" : "-|15|2"));
+        }
+        QCOMPARE(form->questions, QStringList(2, "Overwrite file? A file called <i>big already "
+                                                 "exists. Do you want to overwrite it?"));
+        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
+        rlimit limit;
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &limit), 0);
+        const rlimit limited{10, limit.rlim_max};
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+        for (const char* failing : {"", "missing/settings", "folder", "<i>big"}) {
+            form->saveName = failing; // "" for a cancelled file dialog
+            form->answer(Qt::Key_Return);
+            form->fileSave();
+        }
+        setrlimit(RLIMIT_FSIZE, &limit);
+        QCOMPARE(form->errors, QStringList(3, "There was a problem while trying to save the file"));
+        QCOMPARE(form->questions.size(), 4);
+        QVERIFY(fileText("<i>big").endsWith("\n2\n15\n"));
+        QCOMPARE(workFiles(), (QStringList{"<i>big", "folder"}));
+    }
+};
+
+QTEST_MAIN(TestSessions)
+#include "tst_sessions.moc"
