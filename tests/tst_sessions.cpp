@@ -200,6 +200,18 @@ private slots:
             QCOMPARE(fileText(), entry(outcome.section('\n', 1)));
     }
 
+    // Memory running out in the middle of a send (in the interval after the
+    // first cell, where the window's events run): the log entry ends as aborted.
+    void memoryLostWhileSending()
+    {
+        form->log_check->setChecked(true);
+        form->setFields(1, ALPHA.arg(1).arg("ab"));
+        form->vc.at(form->vc.now() + 1000 * NS_PER_MS, [] { throw std::bad_alloc(); });
+        form->send_button->click();
+        QCOMPARE(form->errors.join('\n') + ' ' + form->edges(), NO_MEM + " 0:63 100:0 600:1 900:0");
+        QCOMPARE(fileText(), entry("Loop: 1\nText: ab\nAborted!\n"));
+    }
+
     // Choosing a mode or logging enables the fields that go with it: names,
     // loop, length and word, with their labels.
     void enabledFields()

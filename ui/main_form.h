@@ -205,6 +205,9 @@ private:
     // false when the log is not open or has failed before; reports the first
     // failed write of a send through error().
     bool writeLog(const std::string& text);
+    // After a failed allocation: a log entry already begun in the file gets
+    // "Aborted!" and its closing lines, as far as memory allows. Never throws.
+    void endLogAfterFailure();
     // The log problem message, shown with the normal cursor even while a send
     // is being prepared under the busy one.
     void reportLogProblem();

@@ -149,8 +149,23 @@ void main_form::setTimes()
         }
         send();
     } catch (const std::bad_alloc&) {
+        endLogAfterFailure();
         data.reset();
         error(NO_MEMORY);
+    }
+}
+
+void main_form::endLogAfterFailure()
+{
+    // Whatever of the entry reached the file names every code: without an
+    // end it would read as a send that ran to its last cell.
+    if (!data || !data->logFile.is_open())
+        return;
+    try {
+        writeLog("Aborted!\n");
+        closeLog();
+    } catch (const std::bad_alloc&) {
+        // Not even the closing line fits: "Aborted!" at least is in the file.
     }
 }
 
