@@ -1,3 +1,4 @@
+#include "failing_allocation.h"
 #include "nubtactile.h"
 #include "output_capture.h"
 #include "port_session.h"
@@ -45,14 +46,16 @@ class TestPort : public QObject
 
     // Sends "<mode> <codes> <loops>,<trigger>,<pause>,<hold>,<interval>" as a
     // record (a single shot raises pins 0, 2 and 7), or "file:<body>" as a text
-    // file; "file@<ms>:<body>" fails to read from that time on.
+    // file; "file@<ms>:<body>" fails to read from that time on, and
+    // "file!<bytes>:<body>" has no memory for the first codes of that size.
     int transmit(const QByteArray& input, TransmissionObserver& observer)
     {
         if (input.startsWith("file")) {
             std::istringstream body(input.mid(input.indexOf(':') + 1).toStdString());
+            const int number = input.mid(5, input.indexOf(':') - 5).toInt();
             if (input[4] == '@')
-                at(input.mid(5, input.indexOf(':') - 5).toInt(),
-                   [&body] { body.setstate(std::ios::badbit); });
+                at(number, [&body] { body.setstate(std::ios::badbit); });
+            failingAllocationSize = input[4] == '!' ? number : 0;
             return sendToParallelPort(body, observer);
         }
         const QList<QByteArray> part = input.split(' ');
@@ -176,6 +179,8 @@ private slots:
             "0:1 100:0 200:3 300:0 end 400", 250);
         row("read error: the entry being read is not sent", "file@5:a 10 0 b 10 0",
             "0:1 10:0 end 10");
+        row("an entry without memory for its codes ends the file", "file!6:a 10 0 abc 10 0 b 10 0",
+            "0:1 10:0 end 10");
     }
     void transmission()
     {
@@ -211,7 +216,8 @@ private slots:
         if (expected.contains('\n'))
             actual += '\n' + QString::fromStdString(rows.str() + audit.summary().text());
         QCOMPARE(actual, expected);
-        QCOMPARE(result, pressMs < 0 && !input.startsWith("file@") ? 1 : 0);
+        const bool cut = input.startsWith("file@") || input.startsWith("file!");
+        QCOMPARE(result, pressMs < 0 && !cut ? 1 : 0);
         QCOMPARE(portsim::hardware(LPT1_BASE), 0);
     }
 };
