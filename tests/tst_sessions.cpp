@@ -3,31 +3,16 @@
 #include "main_form_probe.h"
 
 #include "cp437.h"
+#include "failing_allocation.h"
 #include "nubtactile.h"
 #include "time_audit.h"
 
-#include <QCheckBox>
-#include <QLabel>
-#include <QLocale>
-#include <QPushButton>
-#include <QRegularExpression>
+#include <QtWidgets>
 
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sys/resource.h>
-
-// Armed by a test: every allocation through new of at least this many bytes
-// fails, as when memory runs out; 0 lets all through.
-static std::size_t failFromSize = 0;
-
-// The library's array and nothrow forms of new come here too; delete stays free().
-void* operator new(std::size_t size)
-{
-    if (void* block = failFromSize && size >= failFromSize ? nullptr : std::malloc(size ? size : 1))
-        return block;
-    throw std::bad_alloc();
-}
 
 const QByteArray MAGIC = "#!NUBTactile_CONFIGURATION_FILE!#\n";
 const QString NO_MEM = "Not enough memory. Please stop some programs you are using and try again";
@@ -106,7 +91,7 @@ private slots:
     // window must leave no top-level window behind.
     void cleanup()
     {
-        failFromSize = 0;
+        failingFromSize = 0;
         QVERIFY(!form->data && !QApplication::overrideCursor());
         form.reset();
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
@@ -191,8 +176,8 @@ private slots:
         for (QChar pin : mode.mid(1))
             form->findChild<QCheckBox*>(QStringLiteral("pin_%1_check").arg(pin))->setChecked(true);
         std::srand(5);
-        failFromSize = 16 * 1024;
-        form->vc.at(form->vc.now(), [] { failFromSize = 0; }); // the send is ready
+        failingFromSize = 16 * 1024;
+        form->vc.at(form->vc.now(), [] { failingFromSize = 0; }); // the send is ready
         (shot ? form->pins_button : form->send_button)->click();
         QCOMPARE(form->errors.join('\n') + form->edges(), outcome.section('\n', 0, 0));
         QCOMPARE(workFiles().size(), outcome.startsWith("0:") && fields[0] == '1' && !shot ? 2 : 0);
@@ -342,7 +327,7 @@ private slots:
             std::ofstream("settings", std::ios::binary) << content.toStdString();
         dirty();
         form->openName = "settings";
-        failFromSize = QByteArray(QTest::currentDataTag()) == "no memory" ? 64 * 1024 : 0;
+        failingFromSize = QByteArray(QTest::currentDataTag()) == "no memory" ? 64 * 1024 : 0;
         form->fileOpen();
         QTEST(formState(), "state");
     }

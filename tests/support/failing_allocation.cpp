@@ -1,18 +1,38 @@
 #include "failing_allocation.h"
 
+#include <cstdlib>
 #include <new>
 #include <utility>
 
-// Each form forwards to its own throwing counterpart, so that what it returns
-// is released by the matching delete. A real shortage ends the test.
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+// The whole family goes through malloc and free, so that every block is
+// released by the allocator that made it, also under AddressSanitizer, which
+// would otherwise keep its own operators for the forms not replaced here.
+namespace
+{
+void* allocate(std::size_t size) noexcept
+{
+    return failingFromSize && size >= failingFromSize ? nullptr : std::malloc(size ? size : 1);
+}
+void* allocateOrThrow(std::size_t size)
+{
+    if (void* block = allocate(size))
+        return block;
+    throw std::bad_alloc();
+}
+void* allocateOrFail(std::size_t size) noexcept
 {
     const bool fail = size == failingAllocationSize && std::exchange(failingAllocationSize, 0);
-    return fail ? nullptr : ::operator new(size);
+    return fail ? nullptr : allocate(size);
 }
+} // namespace
 
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
-{
-    const bool fail = size == failingAllocationSize && std::exchange(failingAllocationSize, 0);
-    return fail ? nullptr : ::operator new[](size);
-}
+// clang-format off
+void* operator new(std::size_t size) { return allocateOrThrow(size); }
+void* operator new[](std::size_t size) { return allocateOrThrow(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocateOrFail(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocateOrFail(size); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+// clang-format on

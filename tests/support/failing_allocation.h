@@ -3,10 +3,15 @@
 
 #include <cstddef>
 
+// Both need failing_allocation.cpp among the test's sources, which replaces
+// operator new and delete in all their plain, array and nothrow forms.
+
 // Set by a test: the next nothrow allocation (new (std::nothrow) T or T[n]) of
-// exactly this many bytes fails, as it would on a machine out of memory, and
-// this goes back to 0. Needs failing_allocation.cpp among the test's sources,
-// which replaces the nothrow operators.
+// exactly this many bytes fails, and this goes back to 0.
 inline std::size_t failingAllocationSize = 0;
+
+// Set by a test: every allocation of at least this many bytes fails (new
+// throws std::bad_alloc), as when memory runs out, until this is 0 again.
+inline std::size_t failingFromSize = 0;
 
 #endif

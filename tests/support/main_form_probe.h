@@ -6,14 +6,8 @@
 #include "pport.h"
 #include "virtual_clock.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QDir>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 
 // A fresh working directory, entered before the window reads its port file
 // (the next one replaces it), and the virtual clock.
