@@ -131,7 +131,8 @@ void main_form::fillSequence()
 
 // Both send slots end any failed allocation, wherever it happens, in the
 // memory message: the record is released with its log, and the program goes
-// on. Failures before the transmission leave nothing sent and nothing logged.
+// on. Failures before the transmission leave nothing sent and nothing logged;
+// one during it ends the log entry as aborted.
 void main_form::setTimes()
 {
     // A send is already running (this slot was reached from its event
