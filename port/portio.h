@@ -16,6 +16,12 @@
 // refused, hint included; the caller adds the line for errno. Prints nothing.
 int portio_claim(unsigned base, std::vector<std::string>& reasons);
 
+// Where the last successful claim reaches the port, for the operator, after
+// `name`, the port as the operator chose it ("LPT1"): for example
+// "LPT1: /dev/parport1 at 0x378" or "LPT1: direct I/O at 0x378"; empty
+// before a successful claim. The simulated port says "LPT1: simulated port".
+std::string portio_driven(const std::string& name);
+
 // Reads the raw hardware value of the register at `address`. Only valid after
 // a successful portio_claim of the range that holds `address`.
 std::uint8_t portio_read(unsigned address);

@@ -83,6 +83,11 @@ void trace(unsigned address, std::uint8_t before, std::uint8_t value)
 
 } // namespace
 
+std::string portio_driven(const std::string& name)
+{
+    return name + ": simulated port";
+}
+
 int portio_claim(unsigned base, std::vector<std::string>& /*reasons*/)
 {
     if (refusal != 0) {

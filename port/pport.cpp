@@ -4,8 +4,10 @@
 #include "cp437.h"
 #include "nubtactile.h"
 #include "pins.h"
+#include "portio.h"
 
 #include <climits>
+#include <cstdio>
 #include <sched.h>
 #include <string>
 
@@ -301,6 +303,21 @@ std::optional<PortRefusal> initializeParallelPort(int base)
     pin_output_mode(DATA_AND_CONTROL_PINS);
     clear_pin(ALL_DATA_LINES);
     return std::nullopt;
+}
+
+std::string drivenPort()
+{
+    switch (lp_base) {
+    case LPT1_BASE:
+        return portio_driven("LPT1");
+    case LPT2_BASE:
+        return portio_driven("LPT2");
+    default: {
+        char name[16];
+        std::snprintf(name, sizeof name, "0x%x", unsigned(lp_base));
+        return portio_driven(name);
+    }
+    }
 }
 
 TransmissionObserver::~TransmissionObserver() = default;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <istream>
 #include <optional>
+#include <string>
 
 struct Braille_Data;
 
@@ -20,6 +21,11 @@ constexpr int LPT2_BASE = 0x278;
 // FOUND", and no pin can be driven until a later claim succeeds. Prints
 // nothing and never ends the process: telling the operator is the caller's.
 [[nodiscard]] std::optional<PortRefusal> initializeParallelPort(int base);
+
+// Which socket the port claimed last drives, for the operator and the files:
+// "LPT1: /dev/parport1 at 0x378", "LPT2: direct I/O at 0x278", "LPT1:
+// simulated port". Holds no comma and no line end.
+std::string drivenPort();
 
 // What one raised cell was asked to be and what it was. Times are in ns from
 // the transmission's origin: the moment its first edge was scheduled for.

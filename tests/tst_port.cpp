@@ -130,17 +130,17 @@ private slots:
         row("two passes with trigger and pause; a wake-up 2.5 ms late", "1 ab 2,10,5,20,30",
             "0:63 10:0 15:1 35:0 67.5:3 87.5:0 117.5:1 137.5:0 167.5:3 187.5:0 end 217.5 | 1/5 "
             "2/5 none\n"
-            "S,m,0,0,,63,0.000,0.000,0.000,10.000,10.000,0.000\n"
-            "S,m,1,1,97,1,15.000,15.000,0.000,20.000,20.000,0.000\n"
-            "S,m,1,2,98,3,65.000,67.500,2.500,20.000,20.000,0.000\n"
-            "S,m,2,1,97,1,117.500,117.500,0.000,20.000,20.000,0.000\n"
-            "S,m,2,2,98,3,167.500,167.500,0.000,20.000,20.000,0.000\n"
+            "S,m,0,0,,63,0.000,0.000,0.000,10.000,10.000,0.000,P\n"
+            "S,m,1,1,97,1,15.000,15.000,0.000,20.000,20.000,0.000,P\n"
+            "S,m,1,2,98,3,65.000,67.500,2.500,20.000,20.000,0.000,P\n"
+            "S,m,2,1,97,1,117.500,117.500,0.000,20.000,20.000,0.000,P\n"
+            "S,m,2,2,98,3,167.500,167.500,0.000,20.000,20.000,0.000,P\n"
             "5 cells · worst onset delay 2.5 ms · worst hold error 0 µs · 1 cell off by more "
             "than 1 ms",
             -1, {65, 2500}, {20, 50, 200});
         row("a code without a cell keeps its place; a hold 12 µs long", "1 #b 1,0,0,10,5",
             "15:3 25.012:0 end 30.012\n"
-            "S,m,1,2,98,3,15.000,15.000,0.000,10.000,10.012,0.012\n"
+            "S,m,1,2,98,3,15.000,15.000,0.000,10.000,10.012,0.012,P\n"
             "1 cell · worst onset delay 0 µs · worst hold error 12 µs",
             -1, {25, 12});
         row("no trigger, no pause; random code 200 raised as is", "2 \xC8 1,0,0,7,3",
@@ -165,8 +165,8 @@ private slots:
             "0:1 10:0 30:3 35:0 40:9 41:0 end 43");
         row("last entry word and duration", "file:a 10 20\nb 5",
             "0:1 10:0 30:3 35:0 end 35\n"
-            "S,m,1,1,97,1,0.000,0.000,0.000,10.000,10.000,0.000\n"
-            "S,m,2,1,98,3,30.000,30.000,0.000,5.000,5.000,0.000\n"
+            "S,m,1,1,97,1,0.000,0.000,0.000,10.000,10.000,0.000,P\n"
+            "S,m,2,1,98,3,30.000,30.000,0.000,5.000,5.000,0.000,P\n"
             "2 cells · worst onset delay 0 µs · worst hold error 0 µs");
         row("last entry word only", "file:a 10 20\nb\n", "0:1 10:0 end 30");
         row("numbers as strtol: negative 0, saturated, no digits 0",
@@ -202,7 +202,7 @@ private slots:
                 seen << (d ? QString("%1/%2").arg(d->value()).arg(d->maximum()) : "none");
             });
         std::ostringstream rows;
-        TimeAudit audit(&rows, "S", "m");
+        TimeAudit audit(&rows, "S", "m", "P");
         struct SlowDialog : ProgressObserver {
             using ProgressObserver::ProgressObserver;
             void recordStarted(std::uint64_t total) override

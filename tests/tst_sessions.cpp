@@ -250,6 +250,11 @@ private slots:
     // send up, flagging a cell off by more than 1 ms.
     void abortThenAppend()
     {
+        // An earlier version's file is set aside whole, not appended to.
+        const QByteArray earlier = "session_start,send_mode\n2026-01-01T10:00:00,text\n";
+        QFile old("Alpha_Gamma.timing.csv");
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write(earlier) == earlier.size());
+        old.close();
         form->setFields(1, ALPHA.arg(3).arg("ab"));
         form->vc.at(form->vc.now() + 700 * NS_PER_MS, [&] {
             // Clicked as an operator would: the click waits in the event queue
@@ -271,13 +276,18 @@ private slots:
         form->setFields(1, ALPHA.arg(1).arg("b"));
         form->send_button->click();
         QCOMPARE(summary->text() + (warning->isHidden() ? "" : " !"), cells + "0 µs");
-        QCOMPARE(form->errors, QStringList());
+        QCOMPARE(form->errors, QStringList("The timing file had the columns of an earlier "
+                                           "version; it was renamed to Alpha_Gamma.timing.1.csv "
+                                           "and a new one begins."));
+        QCOMPARE(fileText("Alpha_Gamma.timing.1.csv"), QString(earlier));
         QCOMPARE(fileText(), entry("Loop: 3\nText: ab\nAborted!\n") + entry("Loop: 1\nText: b\n"));
-        const QString trigger = "@,text,0,0,,63,0.000,0.000,0.000,100.000,100.000,0.000\n";
+        const QString trigger =
+            "@,text,0,0,,63,0.000,0.000,0.000,100.000,100.000,0.000,LPT1: simulated port\n";
         QCOMPARE(fileText("Alpha_Gamma.timing.csv"),
                  TimeAudit::HEADER + trigger +
-                     "@,text,1,1,97,1,600.000,600.000,0.000,300.000,301.500,1.500\n" + trigger +
-                     "@,text,1,1,98,3,600.000,600.000,0.000,300.000,300.000,0.000\n");
+                     "@,text,1,1,97,1,600.000,600.000,0.000,300.000,301.500,1.500,LPT1: simulated port\n" +
+                     trigger +
+                     "@,text,1,1,98,3,600.000,600.000,0.000,300.000,300.000,0.000,LPT1: simulated port\n");
     }
 
     // What is chosen to open (a file's content; none for no file, "<folder>"

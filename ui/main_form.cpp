@@ -274,7 +274,11 @@ void main_form::initPPort()
 std::optional<PortRefusal> main_form::claimChosenPort()
 {
     port = LPT1Action->isChecked() ? LPT1_BASE : LPT2_BASE;
-    return initializeParallelPort(port);
+    std::optional<PortRefusal> refusal = initializeParallelPort(port);
+    // A refused port ends the program; the label would name the one before.
+    if (!refusal)
+        port_label->setText(QString::fromStdString(drivenPort()));
+    return refusal;
 }
 
 const PortRefusal* main_form::portRefusedAtStart() const

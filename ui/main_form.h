@@ -178,6 +178,8 @@ private:
     // when a cell was off by more than 1 ms.
     QLabel* timing_summary_label = nullptr;
     QLabel* timing_warning_label = nullptr;
+    // Which socket the program drives, after every successful claim.
+    QLabel* port_label = nullptr;
     // When the send in progress began: the log's "Session started on" and the
     // time audit's session_start are this one moment.
     QDateTime sendStarted;

@@ -43,6 +43,9 @@ void main_form::buildTimingSummary()
     timing_summary_label->setWordWrap(true);
     statusBar()->addWidget(timing_warning_label);
     statusBar()->addWidget(timing_summary_label, 1);
+    port_label = new QLabel(statusBar());
+    port_label->setObjectName(QStringLiteral("port_label"));
+    statusBar()->addPermanentWidget(port_label);
 }
 
 int main_form::transmit(const char* sendMode, const std::function<int(TransmissionObserver*)>& play)
@@ -53,14 +56,20 @@ int main_form::transmit(const char* sendMode, const std::function<int(Transmissi
     const bool audited = log_check->isChecked() && !patient_name_text->text().isEmpty() &&
                          !patient_last_name_text->text().isEmpty();
     std::ofstream file;
+    std::string setAside;
     // Told before the stimulus, like the log's; the send goes out all the
     // same. A file that failed here gets no rows, so it is not told again.
     const bool opened =
-        audited && TimeAudit::open(
-                       file, patientFileName(QStringLiteral(".timing.csv")).toUtf8().toStdString());
+        audited &&
+        TimeAudit::open(file, patientFileName(QStringLiteral(".timing.csv")).toUtf8().toStdString(),
+                        setAside);
     if (audited && !opened)
         error(AUDIT_PROBLEM);
-    TimeAudit audit(opened ? &file : nullptr, started.toStdString(), sendMode);
+    if (!setAside.empty())
+        error(("The timing file had the columns of an earlier version; it was renamed to " +
+               setAside + " and a new one begins.")
+                  .c_str());
+    TimeAudit audit(opened ? &file : nullptr, started.toStdString(), sendMode, drivenPort());
     const int result = play(&audit);
     if (!audit.finish())
         error(AUDIT_PROBLEM);
