@@ -6,6 +6,7 @@
 #include "pins.h"
 #include "portio.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <sched.h>
@@ -127,14 +128,17 @@ public:
         clock.waitUntil(due);
         const std::int64_t raised = clock.now();
         set_pin(byte);
+        const std::int64_t raisedAfter = clock.now();
         clock.waitUntil(raised + msToNs(ms));
         const std::int64_t lowered = clock.now();
         clear_pin(byte);
+        const std::int64_t loweredAfter = clock.now();
         cell.dataByte = std::uint8_t(byte);
         cell.targetOnset = due - origin;
         cell.onset = raised - origin;
         cell.targetHold = msToNs(ms);
         cell.hold = lowered - raised;
+        cell.uncertainty = std::max(raisedAfter - raised, loweredAfter - lowered);
         due = lowered;
         observer.cellPresented(cell);
     }
@@ -181,7 +185,7 @@ void playSingleShot(Timeline& timeline, const Braille_Data& record)
     int pattern = 0;
     for (int k = 0; k < 8; ++k)
         pattern += record.pins[k] ? PIN[k] : 0;
-    timeline.present(pattern, record.charTime, {1, 1, -1, 0, 0, 0, 0, 0});
+    timeline.present(pattern, record.charTime, {1, 1, -1, 0, 0, 0, 0, 0, 0});
     timeline.observer.progressed(2);
 }
 
@@ -200,7 +204,7 @@ bool playSequence(Timeline& timeline, const Braille_Data& record, std::uint32_t 
     timeline.start();
 
     if (record.triggerTime != 0)
-        timeline.present(TRIGGER_BYTE, record.triggerTime, {0, 0, -1, 0, 0, 0, 0, 0});
+        timeline.present(TRIGGER_BYTE, record.triggerTime, {0, 0, -1, 0, 0, 0, 0, 0, 0});
     timeline.gap(record.afterTriggerTime);
 
     for (std::uint32_t pass = 0; pass < record.loops; ++pass) {
@@ -209,7 +213,7 @@ bool playSequence(Timeline& timeline, const Braille_Data& record, std::uint32_t 
             const int byte = dataByte(code, record.mode);
             if (record.charTime != 0 && byte != 0)
                 timeline.present(byte, record.charTime,
-                                 {entry ? entry : pass + 1, i + 1, code, 0, 0, 0, 0, 0});
+                                 {entry ? entry : pass + 1, i + 1, code, 0, 0, 0, 0, 0, 0});
             else
                 timeline.silence(record.charTime);
             timeline.gap(record.intervalTime);

@@ -38,6 +38,11 @@ struct CellTiming {
     std::int64_t onset;       // clock reading just before the raising access
     std::int64_t targetHold;  // the hold asked for
     std::int64_t hold;        // from that reading to the one just before the lowering access
+    // The wider of the two edges' brackets: the clock read just after a port
+    // access less the reading just before it. Each edge happened somewhere in
+    // its bracket, so the real onset delay and hold error lie within this of
+    // the ones above.
+    std::int64_t uncertainty;
 };
 
 // How a transmission talks to the outside: it reports each step and asks
