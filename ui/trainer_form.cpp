@@ -160,12 +160,11 @@ void trainer_form::sendChar(const QString& string)
             record->word[0] = codeOf(*first);
             // The transmission runs events. Its modal progress dialog keeps
             // keystrokes away from the field, but an event may still close and
-            // delete this window: the transmission gets its own copy of `app`
-            // (it takes a reference), and nothing of the window is touched once
-            // it is gone.
+            // delete this window: nothing of the window is touched once it is
+            // gone. It drives the port the main window claimed last.
             const QPointer<trainer_form> alive(this);
-            QApplication* application = app;
-            sendToParallelPort(*record, application, port);
+            ProgressObserver observer;
+            sendToParallelPort(*record, observer);
             if (!alive)
                 return;
         } else {
