@@ -29,6 +29,14 @@ std::uint8_t portio_read(unsigned address);
 // Writes the raw hardware value of the register at `address`. Same precondition.
 void portio_write(std::uint8_t value, unsigned address);
 
+// Whether a read or write failed since the last claim. A failure is recorded,
+// never printed: a transmission asks after each cell, outside any hold, and
+// ends. Lock-free and cheap, for the transmission's thread.
+bool portio_failed();
+// The first failure since the last claim, as the operator is to be told, for
+// example "can't access /dev/parport1: Input/output error"; empty when none.
+std::string portio_failure();
+
 // Writes the raw `value` to the data register at `base` (claimed) from a
 // signal handler: async-signal-safe calls only, nothing allocated or locked,
 // and a failure is not reported (the process is ending).

@@ -100,6 +100,16 @@ void portio_write(std::uint8_t value, unsigned address)
     }
 }
 
+bool portio_failed()
+{
+    return portio_linux::claimedWay() == portio_linux::Way::Device && ppdev::failedError() != 0;
+}
+
+std::string portio_failure()
+{
+    return portio_failed() ? ppdev::failure() : std::string();
+}
+
 void portio_write_data_in_handler(std::uint8_t value, unsigned base)
 {
     using namespace portio_linux;

@@ -1,6 +1,7 @@
 #include "portio_ppdev.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -56,7 +57,9 @@ Direction direction = Direction::Unknown;
 // The data register's content while the lines are outputs and we wrote it last.
 bool dataKnown = false;
 unsigned char dataValue = 0;
-bool accessFailed = false;
+// The first failure since the claim. Atomic: the window's thread reads it
+// after a transmission that another thread ran.
+std::atomic<int> failedWith{0};
 
 constexpr unsigned DATA = 0;
 constexpr unsigned STATUS = 1;
@@ -64,15 +67,12 @@ constexpr unsigned CONTROL = 2;
 constexpr unsigned char CONTROL_LINES = 0x0F;
 constexpr unsigned char CONTROL_REVERSE = 0x20;
 
-// Only the first failure is worth a line: an access that fails once fails for
-// every later edge too, and a line per edge would bury the message.
+// Only the first failure is kept: an access that fails once fails for every
+// later edge too. Printing it here would cost time between two edges.
 void reportFailure()
 {
-    if (accessFailed)
-        return;
-    accessFailed = true;
-    const int error = errno;
-    std::fprintf(stderr, "can't access %s: %s\n", triedPath.c_str(), std::strerror(error));
+    int none = 0;
+    failedWith.compare_exchange_strong(none, errno ? errno : EIO);
 }
 
 bool setDirection(Direction wanted)
@@ -180,7 +180,7 @@ int claim(unsigned base)
     heldBase = base;
     direction = Direction::Unknown;
     dataKnown = false;
-    accessFailed = false;
+    failedWith = 0;
     return 0;
 }
 
@@ -227,6 +227,17 @@ void release()
 bool claimed()
 {
     return fd >= 0;
+}
+
+int failedError()
+{
+    return failedWith.load();
+}
+
+std::string failure()
+{
+    const int error = failedWith.load();
+    return error ? "can't access " + triedPath + ": " + std::strerror(error) : std::string();
 }
 
 std::string held()

@@ -30,9 +30,8 @@
 //              the device: written as nothing, read as 0.
 // Other addresses: writes ignored, reads 0.
 //
-// One thread only. A failed access is reported once per claim on standard
-// error as "can't access /dev/parportN: <system error text>"; a failed read
-// gives 0.
+// One thread at a time. A failed access is recorded (failure()), never
+// printed; a failed read gives 0.
 namespace ppdev
 {
 
@@ -99,6 +98,13 @@ void release();
 
 // True while a device is held.
 bool claimed();
+
+// The errno of the first access that failed since the last claim; 0 when
+// none did.
+int failedError();
+// "can't access /dev/parport1: <system error text>" for that failure; empty
+// when none.
+std::string failure();
 
 std::uint8_t read(unsigned address);
 void write(std::uint8_t value, unsigned address);

@@ -119,6 +119,17 @@ void portio_write(std::uint8_t value, unsigned address)
     trace(address, std::exchange(registers[address], value), value);
 }
 
+// Memory does not fail.
+bool portio_failed()
+{
+    return false;
+}
+
+std::string portio_failure()
+{
+    return {};
+}
+
 void portio_write_data_in_handler(std::uint8_t value, unsigned base)
 {
     base &= ADDRESS_MASK;

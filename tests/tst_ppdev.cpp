@@ -1,3 +1,5 @@
+#include "interrupt.h"
+#include "nubtactile.h"
 #include "output_capture.h"
 #include "pins.h"
 #include "portio.h"
@@ -40,14 +42,17 @@ const std::map<unsigned long, QString> REQUEST{
 const std::map<unsigned long, unsigned char> READS{
     {PPRDATA, 0x5a}, {PPRSTATUS, 0x78}, {PPRCONTROL, 0xcc}};
 
-// Records `entry`; -1 with errno set when the call `name` is refused, else
-// `result`.
+// Records `entry`; -1 with errno set when the call `name` is refused (from
+// its n-th time on for a refusal named "<name>><n-1>"), else `result`.
 int call(const QString& name, const QString& entry, int result = 0)
 {
     trace << entry;
     if (echo)
         std::fprintf(stderr, "%s\n", qPrintable(entry));
     errno = refused.value(name);
+    for (auto later = refused.begin(); later != refused.end(); ++later)
+        if (later.key().startsWith(name + '>') && trace.filter(name).size() > later.key().section('>', 1).toInt())
+            errno = later.value();
     return errno ? -1 : result;
 }
 
@@ -152,10 +157,15 @@ private slots:
             "c378 r2 w2:d4 w2:05 r2 w2:25 r2 w2:21 w2:01 r1 w1:ff w3:ff r3 w-1:ff r-1",
             open + "=0 RCONTROL =0c WCONTROL=04 DATADIR=0 WCONTROL=05 RCONTROL =0c WCONTROL=05 "
                    "DATADIR=1 RCONTROL =2c WCONTROL=01 WCONTROL=01 DATADIR=0 RSTATUS =78 =00 =00");
-        row("failed accesses: one line, read 0, nothing remembered",
-            {{"WDATA", EIO}, {"RSTATUS", ENODEV}}, "c378 w2:00 w0:13 w0:00 r1 r0",
-            open + "=0 WCONTROL=00 DATADIR=0 WDATA=13 WDATA=00 RSTATUS =00 RDATA =5a | can't "
-                   "access /dev/parport1: Input/output error\n");
+        row("failed accesses: the first kept, nothing printed, read 0, nothing remembered",
+            {{"WDATA", EIO}, {"RSTATUS", ENODEV}}, "c378 w2:00 w0:13 w0:00 r1 r0 f",
+            open + "=0 WCONTROL=00 DATADIR=0 WDATA=13 WDATA=00 RSTATUS =00 RDATA =5a "
+                   "[can't access /dev/parport1: Input/output error]");
+        row("a send whose port fails at a lowering ends there, the lines lowered again",
+            {{"WDATA>2", EIO}}, "i378 x f",
+            open + "RCONTROL WCONTROL=0c DATADIR=0 RCONTROL WCONTROL=0c RDATA WDATA=00 WDATA=01 "
+                   "WDATA=00 RDATA WDATA=00 =port failed [can't access /dev/parport1: "
+                   "Input/output error]");
 
         // The pin layer: a cell is raised and lowered with one call each.
         row("cells", {}, "i378 s1:09 s1:30 s0:09 s2:ff",
@@ -185,6 +195,18 @@ private slots:
                     trace << QString::asprintf("=%02x", portio_read(base + first));
                 if (verb == 's')
                     change_pin(int(number), int(first));
+                if (verb == 'x') {
+                    Braille_Data word;
+                    word.mode = MODE_TEXT;
+                    word.loops = 1;
+                    word.charTime = 1;
+                    setWord(word, "ab");
+                    TransmissionObserver quiet;
+                    const Outcome ended = sendToParallelPort(word, quiet, Interrupt());
+                    trace << (ended == Outcome::PortFailed ? "=port failed" : "=other");
+                }
+                if (verb == 'f')
+                    trace << QString::fromStdString('[' + portio_failure() + ']');
                 if (verb == 'd')
                     trace << QString::fromStdString('[' + portio_driven("LPT") + ']');
                 if (verb == 'n')

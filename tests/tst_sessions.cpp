@@ -186,14 +186,14 @@ private slots:
     }
 
     // Memory running out in the middle of a send (in the interval after the
-    // first cell, where the window's events run): the log entry ends as aborted.
+    // first cell): the lines are lowered and the log entry ends as aborted.
     void memoryLostWhileSending()
     {
         form->log_check->setChecked(true);
         form->setFields(1, ALPHA.arg(1).arg("ab"));
         form->vc.at(form->vc.now() + 1000 * NS_PER_MS, [] { throw std::bad_alloc(); });
         form->send_button->click();
-        QCOMPARE(form->errors.join('\n') + ' ' + form->edges(), NO_MEM + " 0:63 100:0 600:1 900:0");
+        QCOMPARE(form->errors.join('\n') + ' ' + form->edges(), NO_MEM + " 0:63 100:0 600:1 900:0 1000:0");
         QCOMPARE(fileText(), entry("Loop: 1\nText: ab\nAborted!\n"));
     }
 
@@ -256,13 +256,12 @@ private slots:
         QVERIFY(old.open(QIODevice::WriteOnly) && old.write(earlier) == earlier.size());
         old.close();
         form->setFields(1, ALPHA.arg(3).arg("ab"));
-        form->vc.at(form->vc.now() + 700 * NS_PER_MS, [&] {
-            // Clicked as an operator would: the click waits in the event queue
-            // until the transmission lets events run.
-            QMetaObject::invokeMethod(QApplication::activeModalWidget()->findChild<QPushButton*>(),
-                                      &QPushButton::click, Qt::QueuedConnection);
-            form->send_button->click();
-            form->pins_button->click();
+        form->vc.at(form->vc.now() + 950 * NS_PER_MS, [&] {
+            ProbeForm::onWindowThread([&] {
+                QApplication::activeModalWidget()->findChild<QPushButton*>()->click();
+                form->send_button->click();
+                form->pins_button->click();
+            });
         });
         form->vc.at(form->vc.now() + 900 * NS_PER_MS, // the cell is lowered 1.5 ms late
                     [&] { form->vc.waitUntil(form->vc.now() + 1500 * 1000); });

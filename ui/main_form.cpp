@@ -444,6 +444,14 @@ bool main_form::close(bool)
 
 void main_form::closeEvent(QCloseEvent* event)
 {
+    // The send ends first, as an Abort, with its files completed; the slot
+    // that ran it closes the window then.
+    if (SendProgress::running()) {
+        closeAfterSend = true;
+        SendProgress::abortRunning();
+        event->ignore();
+        return;
+    }
     event->accept();
     // The window system, the Exit action and the application's quit can each
     // ask again while the first request is still being handled.

@@ -1,6 +1,8 @@
 #include "main_form.h"
 
 #include "nubtactile.h"
+#include "portio.h"
+#include "termination.h"
 #include "time_audit.h"
 
 #include <QCheckBox>
@@ -48,7 +50,8 @@ void main_form::buildTimingSummary()
     statusBar()->addPermanentWidget(port_label);
 }
 
-int main_form::transmit(const char* sendMode, const std::function<int(TransmissionObserver*)>& play)
+Outcome main_form::transmit(const char* sendMode,
+                            const std::function<SendProgress::Result(TransmissionObserver*)>& play)
 {
     const QString started = sendStarted.toString(Qt::ISODate);
     // A patient's file needs the patient's names; a single shot or a text file
@@ -70,11 +73,27 @@ int main_form::transmit(const char* sendMode, const std::function<int(Transmissi
                setAside + " and a new one begins.")
                   .c_str());
     TimeAudit audit(opened ? &file : nullptr, started.toStdString(), sendMode, drivenPort());
-    const int result = play(&audit);
-    if (!audit.finish())
-        error(AUDIT_PROBLEM);
+    const SendProgress::Result result = play(&audit);
+    const bool saved = audit.finish();
     showTimingSummary(audit.summary());
-    return result;
+    // A signal ends the program once the send's files are complete: no box
+    // may keep it waiting for an operator who is gone.
+    if (pendingSignal())
+        return result.outcome;
+    if (!saved)
+        error(AUDIT_PROBLEM);
+    if (result.lostCells != 0)
+        error((std::to_string(result.lostCells) +
+               " cells were presented while the window could not take their timing in time; "
+               "they have no row in the timing file.")
+                  .c_str());
+    if (result.outcome == Outcome::OutOfMemory)
+        error(NO_MEMORY);
+    if (result.outcome == Outcome::PortFailed)
+        error(("The send was stopped, and the data lines lowered, because the port failed: " +
+               portio_failure())
+                  .c_str());
+    return result.outcome;
 }
 
 void main_form::showTimingSummary(const TimingSummary& summary)

@@ -4,7 +4,9 @@
 #include "image_collection.h"
 #include "main_form.h"
 #include "nubtactile.h"
-#include "progress_observer.h"
+#include "portio.h"
+#include "send_progress.h"
+#include "termination.h"
 
 #include <QEvent>
 #include <QGroupBox>
@@ -163,10 +165,29 @@ void trainer_form::sendChar(const QString& string)
             // delete this window: nothing of the window is touched once it is
             // gone. It drives the port the main window claimed last.
             const QPointer<trainer_form> alive(this);
-            ProgressObserver observer;
-            sendToParallelPort(*record, observer);
+            const Braille_Data& cell = *record;
+            Outcome outcome = Outcome::Completed;
+            QString failure;
+            try {
+                outcome = SendProgress::run(
+                              [&cell](TransmissionObserver& observer, const Interrupt& interrupt) {
+                                  return sendToParallelPort(cell, observer, interrupt);
+                              })
+                              .outcome;
+            } catch (const std::system_error& refused) {
+                failure = QStringLiteral("Nothing was sent: the transmission could not be "
+                                         "started: ") +
+                          QString::fromLocal8Bit(refused.what());
+            }
+            endIfSignalled();
             if (!alive)
                 return;
+            if (outcome == Outcome::PortFailed)
+                failure = QStringLiteral("The send was stopped, and the data lines lowered, "
+                                         "because the port failed: ") +
+                          QString::fromStdString(portio_failure());
+            if (!failure.isEmpty())
+                critical(QStringLiteral("NUBTactile"), failure);
         } else {
             critical(QStringLiteral("NUBTactile"), noMemoryMessage());
         }
