@@ -44,10 +44,13 @@ void TimingSummary::add(const CellTiming& cell)
 {
     const std::int64_t delay = cell.onset - cell.targetOnset;
     const std::int64_t error = cell.hold - cell.targetHold;
+    // Each edge lies somewhere in its bracket: the real delay and error may be
+    // off by as much again as the bracket is wide.
+    const std::int64_t margin = std::max<std::int64_t>(cell.uncertainty, 0);
     ++cells;
     worstOnsetDelay = worse(worstOnsetDelay, delay);
     worstHoldError = worse(worstHoldError, error);
-    if (std::llabs(delay) > WARNING_NS || std::llabs(error) > WARNING_NS)
+    if (std::llabs(delay) + margin > WARNING_NS || std::llabs(error) + margin > WARNING_NS)
         ++beyondWarning;
 }
 
@@ -64,7 +67,7 @@ std::string TimingSummary::text() const
 
 const char TimeAudit::HEADER[] =
     "session_start,send_mode,pass,index,code,data_byte,target_onset_ms,onset_ms,onset_delay_ms,"
-    "target_hold_ms,hold_ms,hold_error_ms,port\n";
+    "target_hold_ms,hold_ms,hold_error_ms,edge_uncertainty_ms,port\n";
 
 TimeAudit::TimeAudit(std::ostream* out, std::string sessionStart, std::string sendMode,
                      const std::string& port)
@@ -127,7 +130,8 @@ void TimeAudit::cellPresented(const CellTiming& cell)
         put(std::snprintf(row + n, sizeof row - n, "%d", cell.code));
     put(std::snprintf(row + n, sizeof row - n, ",%u,", unsigned(cell.dataByte)));
     const std::int64_t times[] = {cell.targetOnset, cell.onset, cell.onset - cell.targetOnset,
-                                  cell.targetHold,  cell.hold,  cell.hold - cell.targetHold};
+                                  cell.targetHold,  cell.hold,  cell.hold - cell.targetHold,
+                                  cell.uncertainty};
     for (std::size_t i = 0; i < std::size(times); ++i) {
         put(formatMs(row + n, sizeof row - n, times[i]));
         if (i + 1 < std::size(times))

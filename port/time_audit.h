@@ -15,7 +15,9 @@ struct TimingSummary {
     std::uint64_t cells = 0;
     std::int64_t worstOnsetDelay = 0; // ns, the largest in magnitude, signed
     std::int64_t worstHoldError = 0;  // ns, likewise
-    std::uint64_t beyondWarning = 0;  // cells whose delay or error exceeds WARNING_NS
+    // Cells whose delay or error, widened by the edges' uncertainty, exceeds
+    // WARNING_NS: a cell is only called within when it surely was.
+    std::uint64_t beyondWarning = 0;
 
     void add(const CellTiming& cell);
     bool warning() const { return beyondWarning != 0; }

@@ -77,6 +77,7 @@ private slots:
     void init() { sim = std::make_unique<PortSession>(); }
     void cleanup()
     {
+        portsim::beforeWrite({});
         sim.reset();
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
@@ -114,7 +115,8 @@ private slots:
     // The edges; after " | " what the dialog showed at each of `probeMs`; after
     // a line end the time audit's rows and summary, for the rows that give
     // them. Abort is clicked at `pressMs` unless it is negative; the clock
-    // wakes up `late` (at ms, by µs) late once.
+    // wakes up `late` (at ms, by µs) late once, and jumps `slow` (before the
+    // n-th data write from 1, by µs) between an edge's reading and its write.
     void transmission_data()
     {
         QTest::addColumn<QByteArray>("input");
@@ -122,27 +124,41 @@ private slots:
         QTest::addColumn<qint64>("pressMs");
         QTest::addColumn<Times>("late");
         QTest::addColumn<Times>("probeMs");
+        QTest::addColumn<Times>("slow");
         const auto row = [](const char* name, const QByteArray& input, const char* expected,
-                            qint64 press = -1, const Times& late = {0, 0},
-                            const Times& probes = {}) {
-            QTest::newRow(name) << input << QString(expected) << press << late << probes;
+                            qint64 press = -1, const Times& late = {0, 0}, const Times& probes = {},
+                            const Times& slow = {0, 0}) {
+            QTest::newRow(name) << input << QString(expected) << press << late << probes << slow;
         };
         row("two passes with trigger and pause; a wake-up 2.5 ms late", "1 ab 2,10,5,20,30",
             "0:63 10:0 15:1 35:0 67.5:3 87.5:0 117.5:1 137.5:0 167.5:3 187.5:0 end 217.5 | 1/5 "
             "2/5 none\n"
-            "S,m,0,0,,63,0.000,0.000,0.000,10.000,10.000,0.000,P\n"
-            "S,m,1,1,97,1,15.000,15.000,0.000,20.000,20.000,0.000,P\n"
-            "S,m,1,2,98,3,65.000,67.500,2.500,20.000,20.000,0.000,P\n"
-            "S,m,2,1,97,1,117.500,117.500,0.000,20.000,20.000,0.000,P\n"
-            "S,m,2,2,98,3,167.500,167.500,0.000,20.000,20.000,0.000,P\n"
+            "S,m,0,0,,63,0.000,0.000,0.000,10.000,10.000,0.000,0.000,P\n"
+            "S,m,1,1,97,1,15.000,15.000,0.000,20.000,20.000,0.000,0.000,P\n"
+            "S,m,1,2,98,3,65.000,67.500,2.500,20.000,20.000,0.000,0.000,P\n"
+            "S,m,2,1,97,1,117.500,117.500,0.000,20.000,20.000,0.000,0.000,P\n"
+            "S,m,2,2,98,3,167.500,167.500,0.000,20.000,20.000,0.000,0.000,P\n"
             "5 cells · worst onset delay 2.5 ms · worst hold error 0 µs · 1 cell off by more "
             "than 1 ms",
             -1, {65, 2500}, {20, 50, 200});
         row("a code without a cell keeps its place; a hold 12 µs long", "1 #b 1,0,0,10,5",
             "15:3 25.012:0 end 30.012\n"
-            "S,m,1,2,98,3,15.000,15.000,0.000,10.000,10.012,0.012,P\n"
+            "S,m,1,2,98,3,15.000,15.000,0.000,10.000,10.012,0.012,0.000,P\n"
             "1 cell · worst onset delay 0 µs · worst hold error 12 µs",
             -1, {25, 12});
+        // An edge is only known to lie within its bracket: a cell counts as
+        // within 1 ms only when its error and the bracket together are.
+        row("a hold 0.5 ms long, its raising bracket 0.6 ms wide: off", "1 a 1,0,0,10,5",
+            "0.6:1 10.5:0 end 15.5\n"
+            "S,m,1,1,97,1,0.000,0.000,0.000,10.000,10.500,0.500,0.600,P\n"
+            "1 cell · worst onset delay 0 µs · worst hold error 500 µs · 1 cell off by more than 1 "
+            "ms",
+            -1, {10, 500}, {}, {1, 600});
+        row("a hold 0.4 ms long, its lowering bracket 0.6 ms wide: within", "1 a 1,0,0,10,5",
+            "0:1 11:0 end 15.4\n"
+            "S,m,1,1,97,1,0.000,0.000,0.000,10.000,10.400,0.400,0.600,P\n"
+            "1 cell · worst onset delay 0 µs · worst hold error 400 µs",
+            -1, {10, 400}, {}, {2, 600});
         row("no trigger, no pause; random code 200 raised as is", "2 \xC8 1,0,0,7,3",
             "0:200 7:0 end 10");
         row("longest times in full", "1 a 1,4294967295,4294967295,1,4294967295",
@@ -165,8 +181,8 @@ private slots:
             "0:1 10:0 30:3 35:0 40:9 41:0 end 43");
         row("last entry word and duration", "file:a 10 20\nb 5",
             "0:1 10:0 30:3 35:0 end 35\n"
-            "S,m,1,1,97,1,0.000,0.000,0.000,10.000,10.000,0.000,P\n"
-            "S,m,2,1,98,3,30.000,30.000,0.000,5.000,5.000,0.000,P\n"
+            "S,m,1,1,97,1,0.000,0.000,0.000,10.000,10.000,0.000,0.000,P\n"
+            "S,m,2,1,98,3,30.000,30.000,0.000,5.000,5.000,0.000,0.000,P\n"
             "2 cells · worst onset delay 0 µs · worst hold error 0 µs");
         row("last entry word only", "file:a 10 20\nb\n", "0:1 10:0 end 30");
         row("numbers as strtol: negative 0, saturated, no digits 0",
@@ -189,6 +205,11 @@ private slots:
         QFETCH(qint64, pressMs);
         QFETCH(Times, late);
         QFETCH(Times, probeMs);
+        QFETCH(Times, slow);
+        portsim::beforeWrite([this, slow, count = 0u](unsigned address, std::uint8_t) mutable {
+            if (address == LPT1_BASE && ++count == slow[0])
+                sim->clock.waitUntil(sim->clock.now() + slow[1] * 1000);
+        });
         at(late[0], [this, by = late[1]] { sim->clock.waitUntil(sim->clock.now() + by * 1000); });
         if (pressMs >= 0) // as a user would: the click waits until events run
             at(pressMs, [] {

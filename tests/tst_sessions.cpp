@@ -282,12 +282,14 @@ private slots:
         QCOMPARE(fileText("Alpha_Gamma.timing.1.csv"), QString(earlier));
         QCOMPARE(fileText(), entry("Loop: 3\nText: ab\nAborted!\n") + entry("Loop: 1\nText: b\n"));
         const QString trigger =
-            "@,text,0,0,,63,0.000,0.000,0.000,100.000,100.000,0.000,LPT1: simulated port\n";
+            "@,text,0,0,,63,0.000,0.000,0.000,100.000,100.000,0.000,0.000,LPT1: simulated port\n";
         QCOMPARE(fileText("Alpha_Gamma.timing.csv"),
                  TimeAudit::HEADER + trigger +
-                     "@,text,1,1,97,1,600.000,600.000,0.000,300.000,301.500,1.500,LPT1: simulated port\n" +
+                     "@,text,1,1,97,1,600.000,600.000,0.000,300.000,301.500,1.500,0.000,LPT1: "
+                     "simulated port\n" +
                      trigger +
-                     "@,text,1,1,98,3,600.000,600.000,0.000,300.000,300.000,0.000,LPT1: simulated port\n");
+                     "@,text,1,1,98,3,600.000,600.000,0.000,300.000,300.000,0.000,0.000,LPT1: "
+                     "simulated port\n");
     }
 
     // What is chosen to open (a file's content; none for no file, "<folder>"
