@@ -222,8 +222,12 @@ private slots:
                 const auto* d = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
                 seen << (d ? QString("%1/%2").arg(d->value()).arg(d->maximum()) : "none");
             });
-        std::ostringstream rows;
-        TimeAudit audit(&rows, "S", "m", "P");
+        QTemporaryDir dir;
+        const QString path = dir.filePath("t.csv");
+        TimingFile file;
+        std::string setAside;
+        QVERIFY(file.open(path.toStdString(), setAside));
+        TimeAudit audit(&file, "S", "m", "P");
         struct SlowDialog : ProgressObserver {
             using ProgressObserver::ProgressObserver;
             void recordStarted(std::uint64_t total) override
@@ -234,8 +238,12 @@ private slots:
         } observer(&audit);
         const int result = transmit(input, observer);
         QString actual = edges() + (seen.isEmpty() ? "" : " | " + seen.join(' '));
+        QVERIFY(audit.finish());
+        QFile rows(path);
+        QVERIFY(rows.open(QIODevice::ReadOnly));
         if (expected.contains('\n'))
-            actual += '\n' + QString::fromStdString(rows.str() + audit.summary().text());
+            actual += '\n' + QString::fromUtf8(rows.readAll().mid(qstrlen(TimeAudit::HEADER))) +
+                      QString::fromStdString(audit.summary().text());
         QCOMPARE(actual, expected);
         const bool cut = input.startsWith("file@") || input.startsWith("file!");
         QCOMPARE(result, pressMs < 0 && !cut ? 1 : 0);

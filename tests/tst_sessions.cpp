@@ -292,6 +292,45 @@ private slots:
                      "simulated port\n");
     }
 
+    // The timing file grows by whole rows only: a last line without its end
+    // (a crash, another program) is ended before the next row, and a write
+    // that the file size limit (`limit` bytes past what the file holds) cuts
+    // short is taken back whole and reported once.
+    void timingFile_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("added"); // to the file, then the messages
+        const QByteArray old = TimeAudit::HEADER + QByteArray(600, 'x');
+        const QString problem = "There was a problem while trying to save the timing information";
+        QTest::newRow("no final line end")
+            << old << -1
+            << "\n@,text,0,0,,63,0.000,0.000,0.000,100.000,100.000,0.000,0.000,LPT1: simulated "
+               "port\n@,text,1,1,97,1,600.000,600.000,0.000,300.000,300.000,0.000,0.000,LPT1: "
+               "simulated port\n";
+        QTest::newRow("cut within a row") << old + '\n' << 10 << problem;
+        QTest::newRow("cut after the missing line end") << old << 1 << problem;
+    }
+    void timingFile()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(int, limit);
+        QFETCH(QString, added);
+        QFile file("Alpha_Gamma.timing.csv");
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
+        file.close();
+        form->setFields(1, ALPHA.arg(1).arg("a"));
+        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
+        rlimit normal;
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &normal), 0);
+        const rlimit limited{rlim_t(before.size() + limit), normal.rlim_max};
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, limit < 0 ? &normal : &limited), 0);
+        form->send_button->click();
+        setrlimit(RLIMIT_FSIZE, &normal);
+        QCOMPARE(fileText("Alpha_Gamma.timing.csv") + form->errors.join('\n'),
+                 QString::fromUtf8(before) + added);
+    }
+
     // What is chosen to open (a file's content; none for no file, "<folder>"
     // for a folder) and the form afterwards (RESET: as a reset leaves it;
     // DIRTY: as dirty() left it) with the messages shown; the row "no memory"

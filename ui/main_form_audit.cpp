@@ -9,7 +9,6 @@
 #include <QStatusBar>
 #include <QStyle>
 
-#include <fstream>
 #include <iterator>
 
 namespace
@@ -55,14 +54,13 @@ int main_form::transmit(const char* sendMode, const std::function<int(Transmissi
     // sent without them is summarised only.
     const bool audited = log_check->isChecked() && !patient_name_text->text().isEmpty() &&
                          !patient_last_name_text->text().isEmpty();
-    std::ofstream file;
+    TimingFile file;
     std::string setAside;
     // Told before the stimulus, like the log's; the send goes out all the
     // same. A file that failed here gets no rows, so it is not told again.
     const bool opened =
         audited &&
-        TimeAudit::open(file, patientFileName(QStringLiteral(".timing.csv")).toUtf8().toStdString(),
-                        setAside);
+        file.open(patientFileName(QStringLiteral(".timing.csv")).toUtf8().toStdString(), setAside);
     if (audited && !opened)
         error(AUDIT_PROBLEM);
     if (!setAside.empty())
