@@ -49,7 +49,9 @@ void main_form::buildTimingSummary()
 
 int main_form::transmit(const char* sendMode, const std::function<int(TransmissionObserver*)>& play)
 {
-    const QString started = sendStarted.toString(Qt::ISODate);
+    // With milliseconds, so that two sends in one second keep their rows
+    // apart; the log's line shows the same moment to the second.
+    const QString started = sendStarted.toString(Qt::ISODateWithMs);
     // A patient's file needs the patient's names; a single shot or a text file
     // sent without them is summarised only.
     const bool audited = log_check->isChecked() && !patient_name_text->text().isEmpty() &&
