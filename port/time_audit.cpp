@@ -109,9 +109,10 @@ void TimingSummary::add(const CellTiming& cell)
 
 std::string TimingSummary::text() const
 {
-    std::string line = std::to_string(cells) + (cells == 1 ? " cell" : " cells") +
-                       " \u00b7 worst onset delay " + duration(worstOnsetDelay) +
-                       " \u00b7 worst hold error " + duration(worstHoldError);
+    std::string line = (aborted ? "Aborted after " : "") + std::to_string(cells) +
+                       (cells == 1 ? " cell" : " cells") + " \u00b7 worst onset delay " +
+                       duration(worstOnsetDelay) + " \u00b7 worst hold error " +
+                       duration(worstHoldError);
     if (warning())
         line += " \u00b7 " + std::to_string(beyondWarning) +
                 (beyondWarning == 1 ? " cell" : " cells") + " off by more than 1 ms";

@@ -18,12 +18,16 @@ struct TimingSummary {
     // Cells whose delay or error, widened by the edges' uncertainty, exceeds
     // WARNING_NS: a cell is only called within when it surely was.
     std::uint64_t beyondWarning = 0;
+    // The send stopped before its end (Abort, or a text file that could not
+    // be read on).
+    bool aborted = false;
 
     void add(const CellTiming& cell);
     bool warning() const { return beyondWarning != 0; }
     // One line in UTF-8, times in µs below a millisecond, else in ms:
     // "250 cells · worst onset delay 4 µs · worst hold error 3 µs", followed
-    // by " · 2 cells off by more than 1 ms" when there are such cells.
+    // by " · 2 cells off by more than 1 ms" when there are such cells. An
+    // aborted send begins "Aborted after 12 cells · " instead.
     std::string text() const;
 };
 

@@ -272,7 +272,7 @@ private slots:
         QCOMPARE(form->edges(), "0:63 100:0 600:1 901:0");
         const QString cells = "2 cells · worst onset delay 0 µs · worst hold error ";
         QCOMPARE(summary->text() + (warning->isHidden() ? "" : " !"),
-                 cells + "1.5 ms · 1 cell off by more than 1 ms !");
+                 "Aborted after " + cells + "1.5 ms · 1 cell off by more than 1 ms !");
         form->setFields(1, ALPHA.arg(1).arg("b"));
         form->send_button->click();
         QCOMPARE(summary->text() + (warning->isHidden() ? "" : " !"), cells + "0 µs");
