@@ -5,6 +5,7 @@
 #include "cp437.h"
 #include "failing_allocation.h"
 #include "nubtactile.h"
+#include "termination.h"
 #include "time_audit.h"
 
 #include <QtWidgets>
@@ -12,7 +13,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <sched.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 const QByteArray MAGIC = "#!NUBTactile_CONFIGURATION_FILE!#\n";
 const QString NO_MEM = "Not enough memory. Please stop some programs you are using and try again";
@@ -420,7 +423,53 @@ private slots:
         QVERIFY(fileText("<i>big").endsWith("\n2\n15\n"));
         QCOMPARE(workFiles(), (QStringList{"<i>big", "folder"}));
     }
+
+    // SIGTERM while a cell is held (in a child process, on the simulated
+    // port with its trace): the lines are lowered, the send ends as aborted
+    // with its log entry closed and a row for every cell it presented, and
+    // the program ends with the signal's own status.
+    void signalDuringHold()
+    {
+        QTemporaryDir files;
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {"--signalled-child", files.path()});
+        QVERIFY(child.waitForFinished(20000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(child.exitCode(), SIGTERM);
+        QVERIFY(QDir::setCurrent(files.path()));
+        QCOMPARE(fileText(), entry("Loop: 1\nText: ab\nAborted!\n"));
+        QCOMPARE(fileText("Alpha_Gamma.timing.csv").section('\n', 1),
+                 "@,text,0,0,,63,0.000,0.000,0.000,100.000,100.000,0.000,0.000,LPT1: simulated "
+                 "port\n@,text,1,1,97,1,600.000,600.000,0.000,300.000,100.000,-200.000,0.000,"
+                 "LPT1: simulated port\n");
+        QVERIFY(QString::fromUtf8(child.readAllStandardError())
+                    .contains(QRegularExpression("0x01\n *-?[\\d.]+  \u2800  0x00\n$")));
+    }
 };
 
-QTEST_MAIN(TestSessions)
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    // ALPHA sent with logging; at 700 ms, in the first cell's hold, the
+    // process gets SIGTERM, and the transmission goes on only once the
+    // handler has taken it.
+    if (argc == 3 && qstrcmp(argv[1], "--signalled-child") == 0) {
+        ProbeForm form;
+        QDir::setCurrent(QString::fromLocal8Bit(argv[2]));
+        lowerDataLinesOnTermination();
+        portsim::traceDataLines();
+        form.log_check->setChecked(true);
+        form.setFields(1, ALPHA.arg(1).arg("ab"));
+        form.vc.at(700 * NS_PER_MS, [] {
+            kill(getpid(), SIGTERM);
+            while (pendingSignal() == 0)
+                sched_yield();
+        });
+        form.send_button->click();
+        return 3;
+    }
+    TestSessions test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_sessions.moc"
