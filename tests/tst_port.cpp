@@ -29,6 +29,8 @@ class TestPort : public QObject
     Q_OBJECT
 
     std::unique_ptr<PortSession> sim;
+    // Where a word list could not be read, and why.
+    QString listFailure;
 
     // Runs `action` at `ms` on the transmission's time line.
     void at(qint64 ms, std::function<void()> action) { sim->clock.at(ms * MS, action); }
@@ -71,6 +73,8 @@ class TestPort : public QObject
             }
             failingFromSize = 0;
             queue.close(list.end(), filled);
+            if (list.end() == Outcome::FileUnreadable)
+                listFailure = ' ' + QString::fromStdString(list.failure());
             return sendToParallelPort(queue, observer, interrupt);
         }
         const QList<QByteArray> part = input.split(' ');
@@ -89,7 +93,11 @@ class TestPort : public QObject
     }
 
 private slots:
-    void init() { sim = std::make_unique<PortSession>(); }
+    void init()
+    {
+        sim = std::make_unique<PortSession>();
+        listFailure.clear();
+    }
     void cleanup()
     {
         portsim::beforeWrite({});
@@ -310,8 +318,8 @@ private slots:
             "0:59 10:0 10:1 20:0 20:1 30:0 30:59 40:0 40:1 50:0 50:3 60:0 end 60");
         row("abort in the last cell of an entry", "file:ab 100 100 cd 100 100",
             "0:1 100:0 200:3 250:0 end 250 aborted", 250);
-        row("read error: the entry being read is not sent", "file@1:a 10 0 b 10 0",
-            "0:1 10:0 end 10 file unreadable");
+        row("read error: the entry being read is not sent", "file@1:a 10 0\n\nb 10 0",
+            "0:1 10:0 end 10 file unreadable entry 2 (line 2): the read failed");
         row("an entry without memory for its codes ends the list", "file!6:a 10 0 abc 10 0 b 10 0",
             "0:1 10:0 end 10 out of memory");
     }
@@ -351,8 +359,8 @@ private slots:
         const char* const outcomes[] = {"", " aborted", " port failed", " out of memory",
                                         " file unreadable"};
         const Outcome outcome = transmit(input, recorder, interrupt);
-        QString actual =
-            edges() + outcomes[int(outcome)] + (seen.isEmpty() ? "" : " | " + seen.join(' '));
+        QString actual = edges() + outcomes[int(outcome)] + listFailure +
+                         (seen.isEmpty() ? "" : " | " + seen.join(' '));
         QVERIFY(audit.finish());
         QFile rows(path);
         QVERIFY(rows.open(QIODevice::ReadOnly));

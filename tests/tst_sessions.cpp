@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sched.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 const QByteArray MAGIC = "#!NUBTactile_CONFIGURATION_FILE!#\n";
@@ -60,6 +61,14 @@ class TestSessions : public QObject
         return text;
     }
 
+    // What the status bar tells was left out of the last send, after a blank.
+    QString leftOut() const
+    {
+        const QString note =
+            form->findChild<QLabel*>("timing_summary_label")->text().section('\n', 1);
+        return note.isEmpty() ? note : ' ' + note;
+    }
+
     // Something in every field that a reset clears.
     void dirty()
     {
@@ -78,7 +87,7 @@ class TestSessions : public QObject
             state += field->text() + (field->isEnabled() ? "|" : "-|");
         state += QString::number(form->mode_combo->currentIndex()) +
                  (form->pin_3_check->isChecked() ? "+" : "") + form->errors.join(',') + ' ' +
-                 form->edges();
+                 form->edges() + leftOut();
         return state.replace("The file doesn't seem to be in a correct format", "!").trimmed();
     }
 
@@ -145,7 +154,7 @@ private slots:
         // them and as numbers otherwise.
         QTest::newRow("blank kept") << "1|1|" + ALPHA.arg(2).arg("a b") << sendEdges({1, 0, 3, 1, 0, 3}) + "\nLoop: 2\nText: a b\n";
         QTest::newRow("non-437, NUL, no cell") << "1|1|" + ALPHA.arg(2).arg("ñ€" + QString(QChar(0)) + "#b")
-                                               << sendEdges({59, 3, 59, 3}) + "\nLoop: 2\nText: ñb\n";
+                                               << sendEdges({59, 3, 59, 3}) + " Left out, having no cell: €, U+0000, #\nLoop: 2\nText: ñb\n";
         QTest::newRow("random, none") << "1|2|" + ALPHA.arg(2).arg(0) << sendEdges({}) + "\nLength: 0\nRandom sequence: ";
         // clang-format on
         for (auto [mode, length] : {std::pair{3, 25}, {4, 40}, {2, 6000}}) {
@@ -182,7 +191,7 @@ private slots:
         failingFromSize = 16 * 1024;
         form->vc.at(form->vc.now(), [] { failingFromSize = 0; }); // the send is ready
         (shot ? form->pins_button : form->send_button)->click();
-        QCOMPARE(form->errors.join('\n') + form->edges(), outcome.section('\n', 0, 0));
+        QCOMPARE(form->errors.join('\n') + form->edges() + leftOut(), outcome.section('\n', 0, 0));
         QCOMPARE(workFiles().size(), outcome.startsWith("0:") && fields[0] == '1' && !shot ? 2 : 0);
         if (outcome.contains('\n'))
             QCOMPARE(fileText(), entry(outcome.section('\n', 1)));
@@ -335,10 +344,12 @@ private slots:
     }
 
     // What is chosen to open (a file's content; none for no file, "<folder>"
-    // for a folder) and the form afterwards (RESET: as a reset leaves it;
-    // DIRTY: as dirty() left it) with the messages shown; the row "no memory"
-    // opens with memory short for blocks of 64 KiB. A text file is played at
-    // once after the form is reset.
+    // for a folder, "<fifo>" for a named pipe) and the form afterwards (RESET:
+    // as a reset leaves it; DIRTY: as dirty() left it) with the messages shown
+    // and the questions asked; the row "no memory" opens with memory short
+    // for blocks of 64 KiB. A text file is played at once after the form is
+    // reset; one whose times are not as written only when the operator agrees
+    // (rows "agreed"); the row "cut short" loses its end at 5 ms.
     void open_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -367,23 +378,45 @@ private slots:
                                      << "|" + sevens + "|2|3|4|5|" + ns + "|-|1";
         QTest::newRow("no memory") << five + "1\nhola\n" << RESET + NO_MEM;
         QTest::newRow("no file") << QByteArray() << DIRTY;
-        QTest::newRow("folder") << QByteArray("<folder>") << DIRTY + "Could not open settings";
-        QTest::newRow("text file") << QByteArray("#!NUBTactile_TEXT_FILE!#\nhola 500 1000\nsi 20")
-                                   << RESET + " 0:19 500:0 1500:21 2000:0 3000:7 3500:0 4500:1 5000:0 6000:14 6020:0 6020:10 6040:0";
+        QTest::newRow("folder") << QByteArray("<folder>") << DIRTY + "Could not open settings: it is a directory, not a regular file";
+        QTest::newRow("named pipe") << QByteArray("<fifo>") << DIRTY + "Could not open settings: it is a named pipe (FIFO), not a regular file";
+        const QByteArray TEXT = "#!NUBTactile_TEXT_FILE!#\n";
+        const QString ASKED = "This text file will not be sent as it is written (%1):\n\n%2\n\nSend it all the same, read this way?";
+        QTest::newRow("text file, agreed") << TEXT + "hola 500 1000\nZürich 0 0 si 20"
+                                           << RESET + " 0:19 500:0 1500:21 2000:0 3000:7 3500:0 4500:1 5000:0 6000:14 6020:0 6020:10 6040:0 Left out, having no cell: ü"
+                                              + ASKED.arg("1 problem", "line 3: the last entry 'si' has no interval; it is read as 0");
+        QTest::newRow("interval missing") << TEXT + "ab 100\ncd 100 50\nef 100 50\n" << RESET + ASKED.arg("3 problems",
+            "line 3: the interval 'cd' is read as 0, and every entry after it shifts by one token\n"
+            "line 4: the interval 'ef' is read as 0, and every entry after it shifts by one token\n"
+            "line 4: the last entry '100' has no interval; it is read as 0");
+        QTest::newRow("times not plain, agreed") << TEXT + "a 1e3 12.5\nb 0x10 2s\nc 5ms 1,5\nd 2 +3\n"
+            << RESET + " 0:1 1:0 15:9 20:0 21:25 23:0" + ASKED.arg("6 problems; the first 5 are listed",
+            "line 2: the duration '1e3' is read as 1\nline 2: the interval '12.5' is read as 12\n"
+            "line 3: the duration '0x10' is read as 0\nline 3: the interval '2s' is read as 2\n"
+            "line 4: the duration '5ms' is read as 5");
+        QTest::newRow("cut short") << TEXT + "a 10 0\n" + QByteArray(99, '~').replace("~", "b 0 0\n") + QByteArray(10000, 'c') + " 0 0\nd 10 0\n"
+                                   << RESET + "The text file could not be read past entry 101 (line 102): the file was cut short while it was being sent. The entries before it were sent. 0:1 10:0";
         // clang-format on
     }
     void open()
     {
         QFETCH(QByteArray, content);
+        const QByteArray tag = QTest::currentDataTag();
         if (content == "<folder>")
             QDir().mkdir("settings");
+        else if (content == "<fifo>")
+            QCOMPARE(mkfifo("settings", 0600), 0);
         else if (!content.isNull())
             std::ofstream("settings", std::ios::binary) << content.toStdString();
         dirty();
         form->openName = "settings";
-        failingFromSize = QByteArray(QTest::currentDataTag()) == "no memory" ? 64 * 1024 : 0;
+        failingFromSize = tag == "no memory" ? 64 * 1024 : 0;
+        form->sendAsRead = tag.endsWith("agreed");
+        if (tag == "cut short")
+            form->vc.at(form->vc.now() + 5 * NS_PER_MS,
+                        [] { QCOMPARE(truncate("settings", 9626), 0); });
         form->fileOpen();
-        QTEST(formState(), "state");
+        QTEST(formState() + form->questions.join(' '), "state");
     }
 
     // A save writes the word or the length as the mode wants and opens again

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
@@ -265,6 +266,19 @@ private:
     virtual QString saveFileName();
     // True when the operator agrees to replace `fileName`.
     virtual bool confirmOverwrite(const QString& fileName);
+    // True when the operator agrees to send a text file whose entries would
+    // not go out as written; `problems` says how they would.
+    virtual bool confirmTextFile(const QString& problems);
+
+    // Plays the text file body that `in` is at, once it was read through and
+    // found whole, and agreed to when some times are not plain numbers.
+    void playTextFile(std::istream& in);
+
+    // Characters the text send in progress leaves out, as the status bar
+    // tells them after it.
+    QString leftOutNote;
+    // Adds `note` under the timing summary, when there is one.
+    void showLeftOut(const QString& note);
 };
 
 #endif

@@ -107,3 +107,10 @@ void main_form::showTimingSummary(const TimingSummary& summary)
     if (timingSummaryListener)
         timingSummaryListener(line);
 }
+
+void main_form::showLeftOut(const QString& note)
+{
+    // Under the summary, which the next send replaces with its own.
+    if (!note.isEmpty())
+        timing_summary_label->setText(timing_summary_label->text() + u'\n' + note);
+}

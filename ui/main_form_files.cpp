@@ -17,10 +17,14 @@
 #include <QStringDecoder>
 #include <QStringList>
 
-#include <fstream>
+#include <ext/stdio_filebuf.h>
+#include <fcntl.h>
 #include <limits>
 #include <new>
 #include <string>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
 
 namespace
 {
@@ -33,6 +37,73 @@ const char SAVE_PROBLEM[] = "There was a problem while trying to save the file";
 // Values 1 to 7 of a configuration: trigger, after trigger, char duration,
 // interval, loop, mode, word or length.
 constexpr int CONFIGURATION_VALUES = 7;
+
+// How many of a text file's problems the question lists.
+constexpr std::size_t LISTED_PROBLEMS = 5;
+
+// The magic line is line 1 of a file; its body begins on line 2.
+constexpr std::uint64_t BODY_LINE = 2;
+
+// What a file that is not a regular one is, for the operator.
+const char* kindOf(mode_t mode)
+{
+    if (S_ISFIFO(mode))
+        return "a named pipe (FIFO)";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    if (S_ISCHR(mode))
+        return "a character device";
+    if (S_ISBLK(mode))
+        return "a block device";
+    if (S_ISDIR(mode))
+        return "a directory";
+    return "a special file";
+}
+
+// A descriptor of `path` for reading, only when it is a regular file: the
+// open of a FIFO waits for a writer, and that of a device may do anything.
+// -1 otherwise, with `kind` set when it is something else than a regular
+// file, left empty when the system refused.
+int openRegularFile(const QByteArray& path, std::string& kind)
+{
+    struct stat seen;
+    if (::stat(path.constData(), &seen) != 0)
+        return -1;
+    if (!S_ISREG(seen.st_mode)) {
+        kind = kindOf(seen.st_mode);
+        return -1;
+    }
+    // Replaced by a FIFO after the look above, it still cannot block this
+    // open; the descriptor must then be what was looked at.
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    struct stat opened;
+    const bool looked = ::fstat(fd, &opened) == 0;
+    if (looked && S_ISREG(opened.st_mode) && opened.st_dev == seen.st_dev &&
+        opened.st_ino == seen.st_ino)
+        return fd;
+    if (looked && !S_ISREG(opened.st_mode))
+        kind = kindOf(opened.st_mode);
+    ::close(fd);
+    return -1;
+}
+
+// The question asked before a text file whose times are not all plain
+// numbers is sent.
+QString problemsQuestion(const WordList::Check& check)
+{
+    const QString count = QString::number(check.problems);
+    QString text = QStringLiteral("This text file will not be sent as it is written (") +
+                   (check.problems == 1 ? QStringLiteral("1 problem") : count + " problems") +
+                   (check.problems > check.listed.size()
+                        ? QStringLiteral("; the first %1 are listed").arg(check.listed.size())
+                        : QString()) +
+                   "):\n";
+    for (const std::string& problem : check.listed)
+        text += '\n' + QString::fromStdString(problem);
+    return text + "\n\nSend it all the same, read this way?";
+}
 
 // The longest line that can be a magic line: the configuration's characters
 // and the carriage return of a file written on Windows.
@@ -208,16 +279,80 @@ bool main_form::confirmOverwrite(const QString& fileName)
     return question.exec() == QMessageBox::Yes;
 }
 
+bool main_form::confirmTextFile(const QString& problems)
+{
+    QMessageBox question(QMessageBox::Question, tr("Send this text file?"), problems,
+                         QMessageBox::Yes | QMessageBox::No, this);
+    question.setTextFormat(Qt::PlainText);
+    // Sending what the operator did not mean cannot be taken back.
+    question.setDefaultButton(QMessageBox::No);
+    question.setEscapeButton(QMessageBox::No);
+    return question.exec() == QMessageBox::Yes;
+}
+
+void main_form::playTextFile(std::istream& in)
+{
+    const std::istream::pos_type body = in.tellg();
+    const std::string unreadable = "The text file could not be read past ";
+    WordList whole(in, BODY_LINE);
+    const WordList::Check check = whole.check(LISTED_PROBLEMS);
+    if (!check.readable) {
+        error((unreadable + whole.failure() + ". Nothing was sent.").c_str());
+        return;
+    }
+    if (check.problems != 0 && !confirmTextFile(problemsQuestion(check)))
+        return;
+    in.clear();
+    if (!in.seekg(body)) {
+        error("The text file could not be read again. Nothing was sent.");
+        return;
+    }
+    sendStarted = QDateTime::currentDateTime();
+    WordList list(in, BODY_LINE);
+    list.expectBytes(check.bytes);
+    EntryQueue queue;
+    Outcome outcome = Outcome::Completed;
+    try {
+        outcome = transmit("text_file", [&list, &queue](TransmissionObserver* audit) {
+            return SendProgress::run(
+                [&queue](TransmissionObserver& observer, const Interrupt& interrupt) {
+                    return sendToParallelPort(queue, observer, interrupt);
+                },
+                audit, [&](Interrupt& wake) { return list.supply(queue, wake); });
+        });
+    } catch (const std::system_error& failure) {
+        error((std::string("Nothing was sent: the transmission could not be started: ") +
+               failure.what())
+                  .c_str());
+        return;
+    }
+    showLeftOut(list.leftOut().note());
+    if (outcome == Outcome::FileUnreadable && !pendingSignal())
+        error((unreadable + list.failure() + ". The entries before it were sent.").c_str());
+}
+
 void main_form::fileOpen()
 {
     const QString name = openFileName();
     if (name.isEmpty() || !QFileInfo::exists(name))
         return;
 
-    std::ifstream in(QFile::encodeName(name).constData(), std::ios::in | std::ios::binary);
-    // A directory opens like a file and fails only at the first read.
+    std::string kind;
+    const int fd = openRegularFile(QFile::encodeName(name), kind);
+    if (fd < 0) {
+        error((QStringLiteral("Could not open ") + name +
+               (kind.empty() ? QString()
+                             : QStringLiteral(": it is %1, not a regular file")
+                                   .arg(QString::fromLatin1(kind.c_str()))))
+                  .toUtf8()
+                  .constData());
+        return;
+    }
+    // Owns the descriptor from here on.
+    __gnu_cxx::stdio_filebuf<char> file(fd, std::ios::in | std::ios::binary);
+    std::istream in(&file);
     in.peek();
-    if (!in.is_open() || in.bad()) {
+    if (in.bad()) {
         error((QStringLiteral("Could not open ") + name).toUtf8().constData());
         return;
     }
@@ -227,16 +362,7 @@ void main_form::fileOpen()
 
     const std::string magic = readMagicLine(in);
     if (isMagicLine(magic, TEXT_MAGIC)) {
-        sendStarted = QDateTime::currentDateTime();
-        WordList list(in);
-        EntryQueue queue;
-        transmit("text_file", [&list, &queue](TransmissionObserver* audit) {
-            return SendProgress::run(
-                [&queue](TransmissionObserver& observer, const Interrupt& interrupt) {
-                    return sendToParallelPort(queue, observer, interrupt);
-                },
-                audit, [&](Interrupt& wake) { return list.supply(queue, wake); });
-        });
+        playTextFile(in);
         endIfSignalled();
         if (closeAfterSend)
             close();

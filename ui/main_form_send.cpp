@@ -4,6 +4,7 @@
 #include "interrupt.h"
 #include "nubtactile.h"
 #include "termination.h"
+#include "word_list.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -105,8 +106,12 @@ main_form::Request main_form::readSequence()
     data->charTime = fieldNumber(char_time_text);
     data->intervalTime = fieldNumber(after_char_time_text);
     Request request;
+    leftOutNote.clear();
     const int mode = mode_combo->currentIndex();
     if (mode == MODE_TEXT) {
+        LeftOut leftOut;
+        leftOut.addText(word_text->text());
+        leftOutNote = leftOut.note();
         data->loops = fieldNumber(loop_count_text);
         data->mode = MODE_TEXT;
         request.bytes = textToCp437(word_text->text());
@@ -217,6 +222,7 @@ void main_form::setPins()
         data->mode = MODE_SINGLE_SHOT;
         data->charTime = fieldNumber(pins_duration_text);
         data->log = false;
+        leftOutNote.clear();
         const QCheckBox* const pinChecks[8] = {pin_0_check, pin_1_check, pin_2_check, pin_3_check,
                                                pin_4_check, pin_5_check, pin_6_check, pin_7_check};
         for (int i = 0; i < 8; ++i)
@@ -244,6 +250,7 @@ void main_form::send()
                 },
                 audit);
         });
+    showLeftOut(leftOutNote);
     if (outcome != Outcome::Completed && data->log)
         writeLog("Aborted!\n");
     closeLog();

@@ -24,6 +24,9 @@ class ProbeForm : public ProbeWorld, public main_form
 public:
     QStringList errors, questions;
     QString openName, saveName;
+    // The answer to the question before a text file that would not be sent as
+    // written; the question goes to `questions`.
+    bool sendAsRead = false;
     const std::size_t firstWrite = portsim::writes().size();
 
     void error(const char* msg) override { errors << QString::fromUtf8(msg); }
@@ -76,6 +79,11 @@ public:
 private:
     QString openFileName() override { return openName; }
     QString saveFileName() override { return saveName; }
+    bool confirmTextFile(const QString& problems) override
+    {
+        questions << problems;
+        return sendAsRead;
+    }
 };
 
 // What the working directory holds.
