@@ -77,6 +77,13 @@ trainer_form::trainer_form(QWidget* parent, const char* name, bool modal, Qt::Wi
     cancel_button->setAutoDefault(false);
     cancel_button->installEventFilter(this);
 
+    // Where the operator looks while typing: the main window's status bar
+    // lies under this modal window. Shown only when something was left out.
+    left_out_label = new QLabel(this);
+    left_out_label->setObjectName(QStringLiteral("left_out_label"));
+    left_out_label->setGeometry(10, 162, 221, 18);
+    left_out_label->hide();
+
     languageChange();
     resize(QSize(241, 180).expandedTo(minimumSizeHint()));
 
@@ -99,6 +106,10 @@ void trainer_form::init()
 void trainer_form::sendChar(const QString& string)
 {
     const qsizetype n = string.length();
+    if (string.isEmpty()) {
+        leftOut.clear();
+        showLeftOut();
+    }
 
     const QByteArray duration = char_text->text().toUtf8();
     // An embedded NUL would end the C string early and let "5<NUL>x" pass.
@@ -168,6 +179,10 @@ void trainer_form::sendChar(const QString& string)
             endIfSignalled();
             if (!alive)
                 return;
+            if (failure.isEmpty()) {
+                leftOut.addText(QString(*first));
+                showLeftOut();
+            }
             if (outcome == Outcome::PortFailed)
                 failure = QStringLiteral("The send was stopped, and the data lines lowered, "
                                          "because the port failed: ") +
@@ -179,6 +194,12 @@ void trainer_form::sendChar(const QString& string)
         }
     }
     lastText = string;
+}
+
+void trainer_form::showLeftOut()
+{
+    left_out_label->setText(leftOut.note());
+    left_out_label->setVisible(!left_out_label->text().isEmpty());
 }
 
 void trainer_form::languageChange()

@@ -1,6 +1,8 @@
 #ifndef TRAINER_FORM_H
 #define TRAINER_FORM_H
 
+#include "word_list.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -29,6 +31,8 @@ public:
     QLineEdit* trainer_text;
     QLineEdit* char_text;
     QPushButton* cancel_button;
+    // Which characters typed since the field was last empty had no cell.
+    QLabel* left_out_label;
 
     // trainer_text as of the last change this window handled.
     QString lastText;
@@ -49,6 +53,11 @@ protected:
     // Shows a modal critical message box over this window with one OK button
     // and returns when it is dismissed. Tests override it.
     virtual void critical(const QString& caption, const QString& text);
+
+private:
+    // Tells what `leftOut` holds.
+    void showLeftOut();
+    LeftOut leftOut;
 };
 
 #endif
