@@ -19,8 +19,9 @@ struct PortRefusal;
 // only when the shadow does not know a register (after a claim, or after an
 // access failed). Status lines change by themselves and are always read.
 //
-// A failed access is recorded (the first since the claim), never printed: a
-// transmission asks after each cell, outside any hold, and ends.
+// A failed access is recorded (the first since the claim or since
+// forgetFailure()), never printed: a transmission asks after each cell,
+// outside any hold, and ends.
 //
 // Threads: the window's thread claims and releases, never while a
 // transmission runs; the transmission's thread raises, lowers and reads; a
@@ -62,11 +63,13 @@ public:
     // was, the process being about to end). Nothing when none is claimed.
     void lowerDataLinesInHandler() const;
 
-    // Whether an access failed since the claim. Lock-free.
+    // Whether an access failed since the claim or forgetFailure(). Lock-free.
     bool failed() const { return failedWith.load(std::memory_order_relaxed) != 0; }
     // That failure as the operator is to be told, "can't access
     // /dev/parport1: Input/output error"; empty when none.
     std::string failure() const;
+    // A new transmission answers for its own accesses only.
+    void forgetFailure() { failedWith.store(0, std::memory_order_relaxed); }
 
 private:
     enum Register { DATA = 0, STATUS = 1, CONTROL = 2 };

@@ -25,8 +25,8 @@ int pin_is_set(int pins);
 // For a signal handler: lowers all eight data lines with one register write.
 void pin_lower_data_lines_in_handler();
 
-// Whether a port access failed since the claim; lock-free, for the
-// transmission's thread.
+// Whether a port access failed since the claim or the start of the last
+// transmission; lock-free, for the transmission's thread.
 bool portio_failed();
 // That failure as the operator is to be told, for example "can't access
 // /dev/parport1: Input/output error"; empty when none.

@@ -73,6 +73,9 @@ public:
     Timeline(TransmissionObserver& observer, const Interrupt& interrupt)
         : observer(observer), interrupt(interrupt), clock(currentClock())
     {
+        // A failure of an earlier send must not end this one at its first
+        // cell: the port may work again, and if not, this send finds out.
+        parallelPort().forgetFailure();
     }
 
     // Fixes the origin at the first call: the first edge is due now.

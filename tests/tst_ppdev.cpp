@@ -170,10 +170,10 @@ private slots:
             {{"WDATA>1", EIO}, {"RSTATUS", ENODEV}}, "i378 s13 s04 pf800 f",
             setUp + "WDATA=13 RDATA WDATA=5e RSTATUS =0 [can't access /dev/parport1: "
                     "Input/output error]");
-        row("a send failing at a lowering ends there, the lines lowered again",
-            {{"WDATA>2", EIO}}, "i378 x f",
+        row("a send failing at a lowering ends there, lowered again; the next send plays",
+            {{"WDATA=3", EIO}}, "i378 x f x f",
             setUp + "WDATA=01 WDATA=00 WDATA=00 =port failed [can't access /dev/parport1: "
-                    "Input/output error]");
+                    "Input/output error] WDATA=01 WDATA=00 WDATA=03 WDATA=00 =completed []");
     }
     void script()
     {
