@@ -259,19 +259,6 @@ private slots:
             "S,m,1,1,97,1,0.000,0.000,0.000,10.000,10.400,0.400,0.600,P\n"
             "1 cell · worst onset delay 0 µs · worst hold error 400 µs",
             -1, {10, 400}, {}, {2, 600});
-        // An edge is only known to lie within its bracket: a cell counts as
-        // within 1 ms only when its error and the bracket together are.
-        row("a hold 0.5 ms long, its raising bracket 0.6 ms wide: off", "1 a 1,0,0,10,5",
-            "0.6:1 10.5:0 end 15.5\n"
-            "S,m,1,1,97,1,0.000,0.000,0.000,10.000,10.500,0.500,0.600,P\n"
-            "1 cell · worst onset delay 0 µs · worst hold error 500 µs · 1 cell off by more than 1 "
-            "ms",
-            -1, {10, 500}, {}, {1, 600});
-        row("a hold 0.4 ms long, its lowering bracket 0.6 ms wide: within", "1 a 1,0,0,10,5",
-            "0:1 11:0 end 15.4\n"
-            "S,m,1,1,97,1,0.000,0.000,0.000,10.000,10.400,0.400,0.600,P\n"
-            "1 cell · worst onset delay 0 µs · worst hold error 400 µs",
-            -1, {10, 400}, {}, {2, 600});
         row("no trigger, no pause; random code 200 raised as is", "2 \xC8 1,0,0,7,3",
             "0:200 7:0 end 10");
         row("longest times in full", "1 a 1,4294967295,4294967295,1,4294967295",
