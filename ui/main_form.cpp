@@ -478,7 +478,7 @@ void main_form::closeEvent(QCloseEvent* event)
     // one left to tell.
     std::string problem;
     OwnFile::replace(PORT_FILE, LPT1Action->isChecked() ? "LPT1\n" : "LPT2\n", problem);
-    resetParallelPort(port);
+    resetParallelPort();
 
     deleteLater();
     QCoreApplication::exit(0);
