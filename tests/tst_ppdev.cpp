@@ -139,10 +139,12 @@ private slots:
             "user must be in group lp)\n");
         row("exclusive access refused", {{"EXCL", EBUSY}, {"ioperm", ENOSYS}}, "c378",
             "open=/dev/parport1 EXCL close ioperm=378 =-1 | can't open /dev/parport1: Device or "
-            "resource busy (another driver, usually lp, holds the port)\n");
+            "resource busy (another program, possibly another NUBTactile, or the printer "
+            "driver lp holds the port)\n");
         row("set-up refused", {{"CLAIM", ENXIO}, {"ioperm", ENOSYS}}, "i378",
             open + "close ioperm=378 =38 | can't open /dev/parport1: No such device or address "
-                   "(another driver, usually lp, holds the port)\ncan't get IO permissions!: "
+                   "(another program, possibly another NUBTactile, or the printer driver lp "
+                   "holds the port)\ncan't get IO permissions!: "
                    "Function not implemented\nPARALLEL PORT NOT FOUND\n");
         row("the held port kept; another let go before; one without a device", {{"ioperm", ENOSYS}},
             "c378 c378 w0:13 c278 w0:13 c3bc w0:13 r0",
