@@ -15,7 +15,7 @@ SANITIZED_DIR ?= build-sanitized
 SANITIZED_JOBS ?= 2
 SANITIZED_TIMEOUT ?= 300
 
-.PHONY: all deps configure build test test-sanitized bench run clean
+.PHONY: all deps configure build test test-sanitized test-kernel bench run clean
 
 all: build
 
@@ -39,6 +39,12 @@ test-sanitized: deps
 	cmake --build $(SANITIZED_DIR) -j $(SANITIZED_JOBS)
 	cd $(SANITIZED_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure \
 		-j $(SANITIZED_JOBS) --timeout $(SANITIZED_TIMEOUT)
+
+# The real program on Linux's parport driver in an emulated PC; the kernel
+# and the guest's files go to $(BUILD_DIR)/kernel-test/.
+test-kernel: build
+	scripts/install-deps kernel
+	tests/kernel/run.sh $(BUILD_DIR)
 
 bench: build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/nubtactile-bench
