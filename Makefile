@@ -15,7 +15,8 @@ SANITIZED_DIR ?= build-sanitized
 SANITIZED_JOBS ?= 2
 SANITIZED_TIMEOUT ?= 300
 
-.PHONY: all deps configure build test test-sanitized test-kernel bench run clean
+.PHONY: all deps configure build test test-sanitized test-kernel bench bench-timing \
+	bench-port-write bench-file-open run clean
 
 all: build
 
@@ -46,10 +47,21 @@ test-kernel: build
 	scripts/install-deps kernel
 	tests/kernel/run.sh $(BUILD_DIR)
 
-bench: build
+# Each measurement is a target of its own, so that one can run alone and a
+# failure names the measurement it ended; `make -k bench` still runs the rest.
+# They run one after another even under -j, or they would measure each other.
+bench: bench-timing bench-port-write bench-file-open
+
+bench-timing: build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/nubtactile-bench
+
+bench-port-write: build
 	$(BUILD_DIR)/bench/nubtactile-portio-cost
+
+bench-file-open: build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/nubtactile-config-open
+
+.NOTPARALLEL:
 
 # The Debian package build/nubtactile_<version>_<arch>.deb. `make test` builds
 # it first, so that its test checks the package of this very build.

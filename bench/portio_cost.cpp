@@ -76,11 +76,11 @@ void simulated()
 void device()
 {
     constexpr int perBatch = 100;
-    const std::string way = std::string("parport device ") + ppdev::devicePath(BASE);
     if (ppdev::claim(BASE) != 0) {
-        printUnavailable(way.c_str(), ppdev::refusal(BASE, errno));
+        printUnavailable("parport device for 0x378", ppdev::refusal(errno));
         return;
     }
+    const std::string way = "parport device " + ppdev::held();
     const std::uint8_t current = ppdev::read(BASE);
     printCost(way.c_str(), medianNsPerWrite(ppdev::write, current, perBatch, nullptr), perBatch);
     ppdev::release();
@@ -89,6 +89,11 @@ void device()
 // The parport back-end with every register access sent to /dev/null, which
 // refuses it: the system call round trip and our own dispatch, without the bus
 // cycle of a real port. Available on any Linux machine.
+std::vector<ppdev::ListedPort> oneListedPort()
+{
+    return {{0, BASE}};
+}
+
 int nullOpen(const char*, int flags)
 {
     return ::open("/dev/null", flags);
@@ -110,7 +115,7 @@ void deviceRoundTrip()
 {
     constexpr int perBatch = 100;
     const char* way = "parport back-end on /dev/null";
-    const ppdev::DeviceCalls nullDevice{nullOpen, nullIoctl, nullClose};
+    const ppdev::DeviceCalls nullDevice{oneListedPort, nullOpen, nullIoctl, nullClose};
     ppdev::setDeviceCalls(&nullDevice);
     if (ppdev::claim(BASE) != 0) {
         printUnavailable(way, std::string("/dev/null: ") + std::strerror(errno));

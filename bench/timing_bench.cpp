@@ -16,7 +16,7 @@
 #include "pins.h"
 #include "portio_sim.h"
 #include "pport.h"
-#include "progress_observer.h"
+#include "send_progress.h"
 
 #include <QApplication>
 #include <QProgressDialog>
@@ -175,7 +175,6 @@ void print(const char* name, const Stats& s)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QApplication* appPointer = &app;
     if (initializeParallelPort(LPT1_BASE))
         return 1;
 
@@ -207,7 +206,9 @@ int main(int argc, char** argv)
     std::printf("real-time scheduling for the deadline waits: %s\n",
                 realTime ? "yes" : "not permitted");
     std::size_t first = portsim::writes().size();
-    sendToParallelPort(record, appPointer, LPT1_BASE);
+    SendProgress::run([&record](TransmissionObserver& observer, const Interrupt& interrupt) {
+        return sendToParallelPort(record, observer, interrupt);
+    });
     const Stats ours = measure(recordedEdges(first), expected);
     print("deadline waits:", ours);
 

@@ -1,5 +1,7 @@
 #include "clock.h"
 
+#include "interrupt.h"
+
 #include <cerrno>
 #include <ctime>
 #include <sys/prctl.h>
@@ -45,6 +47,26 @@ void RealClock::waitUntil(std::int64_t deadline)
     }
     while (now() < deadline) {
     }
+}
+
+bool RealClock::waitUntil(std::int64_t deadline, const Interrupt& interrupt)
+{
+    // As above, but asleep on the interrupt's futex, which Abort or a signal
+    // wakes at once.
+    const std::int64_t wake = deadline - SPIN_MARGIN_NS;
+    for (;;) {
+        const std::uint32_t token = interrupt.token();
+        if (interrupt.raised())
+            return false;
+        if (now() >= wake)
+            break;
+        interrupt.wait(token, wake);
+    }
+    while (now() < deadline) {
+        if (interrupt.raised())
+            return false;
+    }
+    return true;
 }
 
 Clock& currentClock()

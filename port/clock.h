@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+class Interrupt;
+
 // Monotonic time in nanoseconds, and waits to an absolute deadline.
 //
 // Every hold and gap of a transmission is a deadline measured from the edge it
@@ -17,6 +19,9 @@ public:
     virtual std::int64_t now() = 0;
     // Returns at `deadline` (ns, same time line), or at once if it has passed.
     virtual void waitUntil(std::int64_t deadline) = 0;
+    // The same, unless `interrupt` is raised first: then it returns as soon as
+    // it is (within microseconds on the real clock), with false.
+    virtual bool waitUntil(std::int64_t deadline, const Interrupt& interrupt) = 0;
 };
 
 // The real clock: CLOCK_MONOTONIC. waitUntil sleeps with clock_nanosleep to an
@@ -29,6 +34,7 @@ public:
     static constexpr std::int64_t SPIN_MARGIN_NS = 1'000'000;
     std::int64_t now() override;
     void waitUntil(std::int64_t deadline) override;
+    bool waitUntil(std::int64_t deadline, const Interrupt& interrupt) override;
 };
 
 // The clock in use. Never null.

@@ -1,9 +1,13 @@
 #include "portio_ppdev.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
@@ -13,6 +17,11 @@ namespace ppdev
 {
 namespace
 {
+
+std::vector<ListedPort> systemList()
+{
+    return readPortList("/proc/sys/dev/parport");
+}
 
 int systemOpen(const char* path, int flags)
 {
@@ -29,7 +38,7 @@ int systemClose(int fd)
     return ::close(fd);
 }
 
-constexpr DeviceCalls systemCalls{systemOpen, systemIoctl, systemClose};
+constexpr DeviceCalls systemCalls{systemList, systemOpen, systemIoctl, systemClose};
 
 // Copied rather than pointed to, so that a register access costs one indirect
 // call and nothing more on top of the ioctl.
@@ -39,11 +48,18 @@ enum class Direction { Unknown, Forward, Reverse };
 
 int fd = -1;
 unsigned heldBase = 0;
+// The device the last claim tried ("/dev/parport1"), or empty when no listed
+// port was left for its base; then `listedText` says what the kernel lists.
+std::string triedPath;
+std::string listedText;
+unsigned triedAddress = 0;
 Direction direction = Direction::Unknown;
 // The data register's content while the lines are outputs and we wrote it last.
 bool dataKnown = false;
 unsigned char dataValue = 0;
-bool accessFailed = false;
+// The first failure since the claim. Atomic: the window's thread reads it
+// after a transmission that another thread ran.
+std::atomic<int> failedWith{0};
 
 constexpr unsigned DATA = 0;
 constexpr unsigned STATUS = 1;
@@ -51,15 +67,12 @@ constexpr unsigned CONTROL = 2;
 constexpr unsigned char CONTROL_LINES = 0x0F;
 constexpr unsigned char CONTROL_REVERSE = 0x20;
 
-// Only the first failure is worth a line: an access that fails once fails for
-// every later edge too, and a line per edge would bury the message.
+// Only the first failure is kept: an access that fails once fails for every
+// later edge too. Printing it here would cost time between two edges.
 void reportFailure()
 {
-    if (accessFailed)
-        return;
-    accessFailed = true;
-    const int error = errno;
-    std::fprintf(stderr, "can't access %s: %s\n", devicePath(heldBase), std::strerror(error));
+    int none = 0;
+    failedWith.compare_exchange_strong(none, errno ? errno : EIO);
 }
 
 bool setDirection(Direction wanted)
@@ -83,16 +96,51 @@ void setDeviceCalls(const DeviceCalls* replacement)
     calls = replacement ? *replacement : systemCalls;
 }
 
-const char* devicePath(unsigned base)
+std::vector<ListedPort> readPortList(const std::string& directory)
 {
-    switch (base) {
-    case 0x378:
-        return "/dev/parport0";
-    case 0x278:
-        return "/dev/parport1";
-    default:
-        return nullptr;
+    std::vector<ListedPort> listed;
+    DIR* folder = opendir(directory.c_str());
+    if (!folder)
+        return listed;
+    while (const dirent* entry = readdir(folder)) {
+        int number = 0;
+        int end = 0;
+        if (std::sscanf(entry->d_name, "parport%d%n", &number, &end) != 1 ||
+            entry->d_name[end] != '\0' || number < 0)
+            continue;
+        std::ifstream file(directory + '/' + entry->d_name + "/base-addr");
+        unsigned long base = 0;
+        if (file >> base && base <= 0xFFFFFFFFUL)
+            listed.push_back({number, unsigned(base)});
     }
+    closedir(folder);
+    std::sort(listed.begin(), listed.end(),
+              [](const ListedPort& a, const ListedPort& b) { return a.number < b.number; });
+    return listed;
+}
+
+std::optional<ListedPort> portFor(unsigned base, const std::vector<ListedPort>& listed)
+{
+    constexpr unsigned LPT1 = 0x378;
+    constexpr unsigned LPT2 = 0x278;
+    const auto at = [&](unsigned address) {
+        return std::find_if(listed.begin(), listed.end(),
+                            [&](const ListedPort& port) { return port.base == address; });
+    };
+    if (const auto own = at(base); own != listed.end())
+        return *own;
+    if (base != LPT1 && base != LPT2)
+        return std::nullopt;
+    // LPT2 comes after LPT1 among the ports elsewhere, unless LPT1 has its own.
+    std::size_t skip = base == LPT2 && at(LPT1) == listed.end() ? 1 : 0;
+    for (const ListedPort& port : listed) {
+        if (port.base == LPT1 || port.base == LPT2)
+            continue;
+        if (skip == 0)
+            return port;
+        --skip;
+    }
+    return std::nullopt;
 }
 
 int claim(unsigned base)
@@ -100,11 +148,23 @@ int claim(unsigned base)
     if (fd >= 0 && base == heldBase)
         return 0;
     release();
-    const char* path = devicePath(base);
-    if (!path) {
+    const std::vector<ListedPort> listed = calls.list();
+    const std::optional<ListedPort> port = portFor(base, listed);
+    triedAddress = base;
+    if (!port) {
+        triedPath.clear();
+        listedText.clear();
+        for (const ListedPort& other : listed) {
+            char text[48];
+            std::snprintf(text, sizeof text, "parport%d at 0x%x", other.number, other.base);
+            listedText += (listedText.empty() ? "" : ", ") + std::string(text);
+        }
         errno = ENODEV;
         return -1;
     }
+    triedPath = "/dev/parport" + std::to_string(port->number);
+    triedAddress = port->base;
+    const char* path = triedPath.c_str();
     const int opened = calls.open(path, O_RDWR | O_CLOEXEC);
     if (opened < 0)
         return -1;
@@ -120,19 +180,19 @@ int claim(unsigned base)
     heldBase = base;
     direction = Direction::Unknown;
     dataKnown = false;
-    accessFailed = false;
+    failedWith = 0;
     return 0;
 }
 
-std::string refusal(unsigned base, int error)
+std::string refusal(int error)
 {
-    const char* path = devicePath(base);
-    if (!path) {
-        char line[64];
-        std::snprintf(line, sizeof line, "no parport device for base 0x%x", base);
-        return line;
+    if (triedPath.empty()) {
+        char line[48];
+        std::snprintf(line, sizeof line, "no parport device for 0x%x", triedAddress);
+        return line + (listedText.empty() ? std::string(" (the kernel lists no parallel port)")
+                                          : " (the kernel lists only " + listedText + ")");
     }
-    std::string line = std::string("can't open ") + path + ": " + std::strerror(error);
+    std::string line = "can't open " + triedPath + ": " + std::strerror(error);
     switch (error) {
     case ENOENT:
         // The node exists only while the driver is loaded and the port is
@@ -167,6 +227,26 @@ void release()
 bool claimed()
 {
     return fd >= 0;
+}
+
+int failedError()
+{
+    return failedWith.load();
+}
+
+std::string failure()
+{
+    const int error = failedWith.load();
+    return error ? "can't access " + triedPath + ": " + std::strerror(error) : std::string();
+}
+
+std::string held()
+{
+    if (fd < 0)
+        return {};
+    char address[24];
+    std::snprintf(address, sizeof address, " at 0x%x", triedAddress);
+    return triedPath + address;
 }
 
 std::uint8_t read(unsigned address)

@@ -2,12 +2,16 @@
 #define PORTIO_PPDEV_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
-// The port's three registers through the Linux parport device (driver ppdev):
-// LPT1 (base 0x378) is /dev/parport0, LPT2 (base 0x278) is /dev/parport1. It
-// needs no privilege beyond access to the device node (group lp on Debian) and
-// reaches any card the kernel knows, whatever its I/O address.
+// The port's three registers through the Linux parport device (driver ppdev).
+// A base address means the kernel's device at that address, whatever number
+// the kernel gave it (the firmware's order decides the numbers, so 0x378 may
+// well be /dev/parport1); see portFor(). It needs no privilege beyond access
+// to the device node (group lp on Debian) and reaches any card the kernel
+// knows, whatever its I/O address.
 //
 // Values are raw hardware values, as with inb/outb: the caller keeps doing the
 // inversion of status bit 7 and control bits 0, 1 and 3.
@@ -26,15 +30,40 @@
 //              the device: written as nothing, read as 0.
 // Other addresses: writes ignored, reads 0.
 //
-// One thread only. A failed access is reported once per claim on standard
-// error as "can't access /dev/parportN: <system error text>"; a failed read
-// gives 0.
+// One thread at a time. A failed access is recorded (failure()), never
+// printed; a failed read gives 0.
 namespace ppdev
 {
+
+// A parallel port the kernel lists: /dev/parport<number>, at I/O `base`.
+struct ListedPort {
+    int number;
+    unsigned base;
+    bool operator==(const ListedPort& other) const
+    {
+        return number == other.number && base == other.base;
+    }
+};
+
+// The ports the kernel lists in `directory` (/proc/sys/dev/parport: a folder
+// parportN per port, whose file base-addr starts with the decimal base
+// address), in the kernel's order, by number. Entries that are not parportN
+// folders, or whose base address cannot be read, are left out; a missing or
+// unreadable folder lists none.
+std::vector<ListedPort> readPortList(const std::string& directory);
+
+// The listed port that `base` means: the one at `base`. LPT1 (0x378) and LPT2
+// (0x278) without a port at their own address take, in the kernel's order,
+// the ports at neither address (a PCIe card sits elsewhere), LPT1 first; so
+// two cards are LPT1 and LPT2, and a card beside an on-board port at 0x378 is
+// LPT2. Any other base is only ever its own address. Nothing when no port is
+// left for `base`.
+std::optional<ListedPort> portFor(unsigned base, const std::vector<ListedPort>& listed);
 
 // The device calls behind the back-end: the system's open, ioctl and close
 // unless a test installs its own.
 struct DeviceCalls {
+    std::vector<ListedPort> (*list)();
     int (*open)(const char* path, int flags);
     int (*ioctl)(int fd, unsigned long request, void* argument);
     int (*close)(int fd);
@@ -43,29 +72,39 @@ struct DeviceCalls {
 // Installs `calls` (copied); nullptr puts the system's calls back.
 void setDeviceCalls(const DeviceCalls* calls);
 
-// "/dev/parport0" for 0x378, "/dev/parport1" for 0x278, nullptr for any other base.
-const char* devicePath(unsigned base);
-
-// Claims the port at `base` for this process alone: open O_RDWR | O_CLOEXEC,
-// PPEXCL, PPCLAIM. The descriptor is held until the process ends or the next
-// claim of another base, which first releases and closes it. A claim of the
-// base already held keeps it and succeeds at once. Returns 0, or -1 with errno
-// set: ENODEV for a base without a device, otherwise the errno of the refused
-// open or ioctl (ENOENT without the device node, EACCES outside group lp,
-// ENXIO when another driver such as lp holds the port). Prints nothing.
+// Claims the port that `base` means (portFor() over the kernel's list) for
+// this process alone: open O_RDWR | O_CLOEXEC, PPEXCL, PPCLAIM. The
+// descriptor is held until the process ends or the next claim of another
+// base, which first releases and closes it. A claim of the base already held
+// keeps it and succeeds at once. Returns 0, or -1 with errno set: ENODEV when
+// no listed port is left for `base`, otherwise the errno of the refused open
+// or ioctl (ENOENT without the device node, EACCES outside group lp, ENXIO
+// when another driver such as lp holds the port). Prints nothing.
 int claim(unsigned base);
 
-// The line for a refused claim of `base` with `error`:
-// "can't open /dev/parport0: <system error text>", with a hint for the usual
-// causes (ENOENT, EACCES, ENXIO, EBUSY); for a base without a device
-// "no parport device for base 0x3bc".
-std::string refusal(unsigned base, int error);
+// The line for the last claim, refused with `error`, naming the device it
+// tried: "can't open /dev/parport1: <system error text>", with a hint for the
+// usual causes (ENOENT, EACCES, ENXIO, EBUSY); when no device was left for its
+// base "no parport device for 0x278 (the kernel lists only parport0 at
+// 0x378)", or "(the kernel lists no parallel port)".
+std::string refusal(int error);
+
+// The device held, for the operator: "/dev/parport1 at 0x378", with the
+// address the kernel gives it. Empty when none is held.
+std::string held();
 
 // PPRELEASE and close of the held device, if any.
 void release();
 
 // True while a device is held.
 bool claimed();
+
+// The errno of the first access that failed since the last claim; 0 when
+// none did.
+int failedError();
+// "can't access /dev/parport1: <system error text>" for that failure; empty
+// when none.
+std::string failure();
 
 std::uint8_t read(unsigned address);
 void write(std::uint8_t value, unsigned address);

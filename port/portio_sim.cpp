@@ -83,6 +83,11 @@ void trace(unsigned address, std::uint8_t before, std::uint8_t value)
 
 } // namespace
 
+std::string portio_driven(const std::string& name)
+{
+    return name + ": simulated port";
+}
+
 int portio_claim(unsigned base, std::vector<std::string>& /*reasons*/)
 {
     if (refusal != 0) {
@@ -112,6 +117,17 @@ void portio_write(std::uint8_t value, unsigned address)
         writes.reserve(2 * writes.capacity());
     writes.push_back({currentClock().now(), address, value});
     trace(address, std::exchange(registers[address], value), value);
+}
+
+// Memory does not fail.
+bool portio_failed()
+{
+    return false;
+}
+
+std::string portio_failure()
+{
+    return {};
 }
 
 void portio_write_data_in_handler(std::uint8_t value, unsigned base)

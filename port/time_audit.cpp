@@ -1,11 +1,14 @@
 #include "time_audit.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -61,15 +64,44 @@ std::string TimingSummary::text() const
 
 const char TimeAudit::HEADER[] =
     "session_start,send_mode,pass,index,code,data_byte,target_onset_ms,onset_ms,onset_delay_ms,"
-    "target_hold_ms,hold_ms,hold_error_ms\n";
+    "target_hold_ms,hold_ms,hold_error_ms,port\n";
 
-TimeAudit::TimeAudit(std::ostream* out, std::string sessionStart, std::string sendMode)
-    : out(out), prefix(std::move(sessionStart) + ',' + sendMode + ',')
+TimeAudit::TimeAudit(std::ostream* out, std::string sessionStart, std::string sendMode,
+                     const std::string& port)
+    : out(out), prefix(std::move(sessionStart) + ',' + sendMode + ','), suffix(',' + port + '\n')
 {
 }
 
-bool TimeAudit::open(std::ofstream& file, const std::string& path)
+bool TimeAudit::open(std::ofstream& file, const std::string& path, std::string& setAside)
 {
+    setAside.clear();
+    // Only as much of the first line as a header can be: a huge file costs
+    // nothing to check.
+    // Only a regular file is read: a device or a pipe could give anything, or
+    // block.
+    std::string first;
+    struct stat status;
+    if (stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+        first.resize(sizeof HEADER);
+        std::ifstream existing(path, std::ios::binary);
+        existing.read(first.data(), std::streamsize(first.size()));
+        first.resize(std::size_t(existing.gcount()));
+    }
+    if (!first.empty() && first.compare(0, sizeof HEADER - 1, HEADER) != 0) {
+        const std::string stem = path.size() > 4 && path.compare(path.size() - 4, 4, ".csv") == 0
+                                     ? path.substr(0, path.size() - 4)
+                                     : path;
+        // A link fails rather than replace a file already there.
+        for (unsigned n = 1; setAside.empty(); ++n) {
+            std::string name = stem + '.' + std::to_string(n) + ".csv";
+            if (link(path.c_str(), name.c_str()) == 0)
+                setAside = std::move(name);
+            else if (errno != EEXIST || n == 1000)
+                return false;
+        }
+        if (unlink(path.c_str()) != 0)
+            return false;
+    }
     file.open(path, std::ios::out | std::ios::app | std::ios::binary);
     if (!file.is_open())
         return false;
@@ -98,10 +130,12 @@ void TimeAudit::cellPresented(const CellTiming& cell)
                                   cell.targetHold,  cell.hold,  cell.hold - cell.targetHold};
     for (std::size_t i = 0; i < std::size(times); ++i) {
         put(formatMs(row + n, sizeof row - n, times[i]));
-        put(std::snprintf(row + n, sizeof row - n, "%c", i + 1 < std::size(times) ? ',' : '\n'));
+        if (i + 1 < std::size(times))
+            put(std::snprintf(row + n, sizeof row - n, ","));
     }
     out->write(prefix.data(), std::streamsize(prefix.size()));
     out->write(row, std::streamsize(n));
+    out->write(suffix.data(), std::streamsize(suffix.size()));
 }
 
 bool TimeAudit::finish()

@@ -38,12 +38,18 @@ public:
 
     // `sessionStart` (ISO 8601 local time) and `sendMode` (text,
     // random_valid, random_non_valid, random_mixed, single_shot, text_file)
-    // begin every row; neither may hold a comma or a line end.
-    TimeAudit(std::ostream* out, std::string sessionStart, std::string sendMode);
+    // begin every row, `port` (drivenPort()) ends it; none may hold a comma or
+    // a line end.
+    TimeAudit(std::ostream* out, std::string sessionStart, std::string sendMode,
+              const std::string& port);
 
     // Opens `path` for appending and writes the header row when the file is
-    // new or empty. False when it cannot be opened or the header not written.
-    static bool open(std::ofstream& file, const std::string& path);
+    // new or empty. A file whose first line is another header (an earlier
+    // version's columns) is first renamed to the first free "<path less
+    // .csv>.N.csv", N from 1, whose name goes to `setAside`: every file keeps
+    // one set of columns, and no row is lost. False when the file cannot be
+    // opened or set aside, or the header not written.
+    static bool open(std::ofstream& file, const std::string& path, std::string& setAside);
 
     void cellPresented(const CellTiming& cell) override;
 
@@ -54,6 +60,7 @@ public:
 private:
     std::ostream* out;
     std::string prefix;
+    std::string suffix;
     TimingSummary totals;
 };
 

@@ -183,6 +183,8 @@ private slots:
         form->show();
         std::size_t mark = 0;
         QCOMPARE(dataWrites(mark), lpt2 ? "278=0" : "378=0");
+        const auto* driven = form->findChild<QLabel*>("port_label");
+        QStringList shown{driven->text()};
         const QString other = lpt2 ? "378=0" : "278=0";
         QStringList box;
         int status = -1;
@@ -198,6 +200,7 @@ private slots:
                     shown->accept();
                 });
                 (lpt2 ? form->LPT1Action : form->LPT2Action)->trigger();
+                shown << driven->text();
                 if (refused)
                     return;
                 (lpt2 ? form->LPT1Action : form->LPT2Action)->trigger();
@@ -213,6 +216,10 @@ private slots:
         });
         const QString lines =
             "can't get IO permissions!: Operation not permitted\nPARALLEL PORT NOT FOUND\n";
+        // The status bar names the socket after each claim, never a refused one.
+        const QString before = lpt2 ? "LPT2: simulated port" : "LPT1: simulated port";
+        const QString after = lpt2 ? "LPT1: simulated port" : "LPT2: simulated port";
+        QCOMPARE(shown, (QStringList{before, refused ? before : after}));
         QVERIFY(!form);
         QCOMPARE(QString::number(status) + said, refused ? "1" + lines : "0");
         // A critical icon (3) and plain text (0): a file or patient name in a

@@ -2,7 +2,10 @@
 #include "nubtactile.h"
 #include "output_capture.h"
 #include "port_session.h"
-#include "progress_observer.h"
+#include "entry_queue.h"
+#include "send_progress.h"
+#include "interrupt.h"
+#include "word_list.h"
 #include "time_audit.h"
 
 #include <QProgressDialog>
@@ -19,7 +22,6 @@
 // port's own trace.
 
 constexpr std::int64_t MS = NS_PER_MS;
-constexpr std::int64_t SETUP = 3 * MS; // a progress dialog's, as on a display
 using Times = QList<quint32>;
 
 class TestPort : public QObject
@@ -28,14 +30,14 @@ class TestPort : public QObject
 
     std::unique_ptr<PortSession> sim;
 
-    // Runs `action` at `ms` after the first record's set-up.
-    void at(qint64 ms, std::function<void()> action) { sim->clock.at(ms * MS + SETUP, action); }
+    // Runs `action` at `ms` on the transmission's time line.
+    void at(qint64 ms, std::function<void()> action) { sim->clock.at(ms * MS, action); }
 
     // Every data-register write since the claim as "ms:byte", then "end" and
-    // when the clock stopped; in ms after the first record's set-up.
+    // when the clock stopped, in ms.
     QString edges() const
     {
-        const auto ms = [](std::int64_t t) { return QString::number((t - SETUP) / 1e6, 'g', 15); };
+        const auto ms = [](std::int64_t t) { return QString::number(t / 1e6, 'g', 15); };
         QStringList out;
         for (auto w = portsim::writes().begin() + sim->firstWrite; w != portsim::writes().end();
              ++w)
@@ -44,19 +46,32 @@ class TestPort : public QObject
         return (out << "end" << ms(sim->clock.now())).join(' ');
     }
 
-    // Sends "<mode> <codes> <loops>,<trigger>,<pause>,<hold>,<interval>" as a
-    // record (a single shot raises pins 0, 2 and 7), or "file:<body>" as a text
-    // file; "file@<ms>:<body>" fails to read from that time on, and
-    // "file!<bytes>:<body>" has no memory for the first codes of that size.
-    int transmit(const QByteArray& input, TransmissionObserver& observer)
+    // Plays "<mode> <codes> <loops>,<trigger>,<pause>,<hold>,<interval>" as a
+    // record (a single shot raises pins 0, 2 and 7), or "file:<body>" as a word
+    // list read whole before it plays; "file@<n>:<body>" fails to read after n
+    // entries, and "file!<bytes>:<body>" has no memory for codes of that size.
+    Outcome transmit(const QByteArray& input, TransmissionObserver& observer,
+                     const Interrupt& interrupt)
     {
         if (input.startsWith("file")) {
             std::istringstream body(input.mid(input.indexOf(':') + 1).toStdString());
             const int number = input.mid(5, input.indexOf(':') - 5).toInt();
-            if (input[4] == '@')
-                at(number, [&body] { body.setstate(std::ios::badbit); });
-            failingAllocationSize = input[4] == '!' ? number : 0;
-            return sendToParallelPort(body, observer);
+            WordList list(body);
+            EntryQueue queue;
+            Interrupt filled; // nobody waits: the list is read before it plays
+            std::uint32_t hold = 0, interval = 0;
+            std::vector<std::uint16_t> codes;
+            failingFromSize = input[4] == '!' ? std::size_t(number) : 0;
+            for (int n = 0;; ++n) {
+                if (input[4] == '@' && n == number)
+                    body.setstate(std::ios::badbit);
+                if (!list.next(hold, interval, codes))
+                    break;
+                queue.push(hold, interval, std::move(codes), filled);
+            }
+            failingFromSize = 0;
+            queue.close(list.end(), filled);
+            return sendToParallelPort(queue, observer, interrupt);
         }
         const QList<QByteArray> part = input.split(' ');
         Braille_Data r;
@@ -70,7 +85,7 @@ class TestPort : public QObject
         for (int i = 0; i < 5; ++i)
             *times[i] = part[2].split(',')[i].toUInt();
         r.pins[0] = r.pins[2] = r.pins[7] = true;
-        return sendToParallelPort(r, observer);
+        return sendToParallelPort(r, observer, interrupt);
     }
 
 private slots:
@@ -97,24 +112,72 @@ private slots:
                  250000);
     }
 
-    // The lowest FIFO priority while sending, when the system permits it.
-    void realTimeOnlyWhileSending()
+    // On a thread of its own, on the real clock, under the dialog: the thread
+    // alone runs under the real-time policy when the system permits it; Abort
+    // pressed in the dialog ends a wait of a minute at once, wherever it is,
+    // also in a record of a single step; the dialog shows the steps.
+    void threaded_data()
     {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("pressMs");
+        QTest::addColumn<QString>("expected"); // bytes raised and lowered, outcome
+        QTest::newRow("to the end") << QByteArray("1 ab 1,0,0,5,5") << -1 << "1 0 3 0 completed";
+        QTest::newRow("abort in a hold") << QByteArray("1 a 1,0,0,60000,0") << 100 << "1 0 aborted";
+        QTest::newRow("abort in a pause")
+            << QByteArray("1 a 1,10,60000,10,0") << 100 << "63 0 aborted";
+        QTest::newRow("abort in an interval")
+            << QByteArray("1 ab 1,0,0,10,60000") << 100 << "1 0 aborted";
+        QTest::newRow("abort in a single step") << QByteArray("1 a 0,60000,0,0,0") << 100
+                                                << "63 0 aborted";
+    }
+    void threaded()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(int, pressMs);
+        sim.reset(); // the real clock
+        pin_layer_reset();
+        portsim::reset();
+        QVERIFY(!initializeParallelPort(LPT1_BASE));
+        const std::size_t first = portsim::writes().size();
         const sched_param fifo{sched_get_priority_min(SCHED_FIFO)}, normal{0};
         const bool permitted = sched_setscheduler(0, SCHED_FIFO, &fifo) == 0;
         QCOMPARE(sched_setscheduler(0, SCHED_OTHER, &normal), 0);
-        int during = -1;
-        sim->clock.at(5 * MS, [&during] { during = sched_getscheduler(0); });
-        TransmissionObserver quiet;
-        QCOMPARE(transmit("1 a 1,0,0,10,10", quiet), 1);
-        QCOMPARE(QList<int>({during, sched_getscheduler(0)}),
-                 QList<int>({permitted ? SCHED_FIFO : SCHED_OTHER, SCHED_OTHER}));
+        QString shown;
+        QTimer::singleShot(pressMs < 0 ? 0 : pressMs, [&] {
+            auto* dialog = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+            shown = dialog ? dialog->labelText() + ' ' + dialog->findChild<QPushButton*>()->text()
+                           : "none";
+            if (dialog && pressMs >= 0)
+                dialog->findChild<QPushButton*>()->click();
+        });
+        int policy = -1;
+        QElapsedTimer took;
+        took.start();
+        const Outcome outcome = SendProgress::run([&](TransmissionObserver& observer,
+                                                      const Interrupt& interrupt) {
+                                    policy = sched_getscheduler(0);
+                                    return transmit(input, observer, interrupt);
+                                }).outcome;
+        QVERIFY2(took.elapsed() < 10000, "a wait of a minute was not cut short");
+        QStringList seen;
+        for (auto w = portsim::writes().begin() + first; w != portsim::writes().end(); ++w)
+            seen << QString::number(w->value);
+        seen << (outcome == Outcome::Completed ? "completed" : "aborted");
+        QTEST(seen.join(' '), "expected");
+        QCOMPARE(shown, QString("Sending... Abort"));
+        QCOMPARE(QList<int>({policy, sched_getscheduler(0)}),
+                 QList<int>({permitted ? SCHED_FIFO | SCHED_RESET_ON_FORK : SCHED_OTHER,
+                             SCHED_OTHER}));
+        QCOMPARE(QList<int>({SendProgress::shownValue(3, 5), SendProgress::shownValue(1, 1ull << 33),
+                             SendProgress::shownValue(1ull << 33, 1ull << 33)}),
+                 QList<int>({3, 1, INT_MAX}));
     }
 
-    // The edges; after " | " what the dialog showed at each of `probeMs`; after
-    // a line end the time audit's rows and summary, for the rows that give
-    // them. Abort is clicked at `pressMs` unless it is negative; the clock
-    // wakes up `late` (at ms, by µs) late once.
+    // The edges, and how the transmission ended when it did not complete;
+    // after " | " the progress reported by each of `probeMs` as "done/total";
+    // after a line end the time audit's rows and summary, for the rows that
+    // give them. Abort is pressed at `pressMs` unless it is negative; the
+    // clock wakes up `late` (at ms, by µs) late once.
     void transmission_data()
     {
         QTest::addColumn<QByteArray>("input");
@@ -129,18 +192,18 @@ private slots:
         };
         row("two passes with trigger and pause; a wake-up 2.5 ms late", "1 ab 2,10,5,20,30",
             "0:63 10:0 15:1 35:0 67.5:3 87.5:0 117.5:1 137.5:0 167.5:3 187.5:0 end 217.5 | 1/5 "
-            "2/5 none\n"
-            "S,m,0,0,,63,0.000,0.000,0.000,10.000,10.000,0.000\n"
-            "S,m,1,1,97,1,15.000,15.000,0.000,20.000,20.000,0.000\n"
-            "S,m,1,2,98,3,65.000,67.500,2.500,20.000,20.000,0.000\n"
-            "S,m,2,1,97,1,117.500,117.500,0.000,20.000,20.000,0.000\n"
-            "S,m,2,2,98,3,167.500,167.500,0.000,20.000,20.000,0.000\n"
+            "2/5 5/5\n"
+            "S,m,0,0,,63,0.000,0.000,0.000,10.000,10.000,0.000,P\n"
+            "S,m,1,1,97,1,15.000,15.000,0.000,20.000,20.000,0.000,P\n"
+            "S,m,1,2,98,3,65.000,67.500,2.500,20.000,20.000,0.000,P\n"
+            "S,m,2,1,97,1,117.500,117.500,0.000,20.000,20.000,0.000,P\n"
+            "S,m,2,2,98,3,167.500,167.500,0.000,20.000,20.000,0.000,P\n"
             "5 cells · worst onset delay 2.5 ms · worst hold error 0 µs · 1 cell off by more "
             "than 1 ms",
             -1, {65, 2500}, {20, 50, 200});
         row("a code without a cell keeps its place; a hold 12 µs long", "1 #b 1,0,0,10,5",
             "15:3 25.012:0 end 30.012\n"
-            "S,m,1,2,98,3,15.000,15.000,0.000,10.000,10.012,0.012\n"
+            "S,m,1,2,98,3,15.000,15.000,0.000,10.000,10.012,0.012,P\n"
             "1 cell · worst onset delay 0 µs · worst hold error 12 µs",
             -1, {25, 12});
         row("no trigger, no pause; random code 200 raised as is", "2 \xC8 1,0,0,7,3",
@@ -149,38 +212,42 @@ private slots:
             "0:63 4294967295:0 8589934590:1 8589934591:0 end 12884901886");
         row("single shot: pins 0 2 7, not the word", "0 ab 2,100,50,500,300",
             "0:131 500:0 end 500 | 1/2", -1, {0, 0}, {250});
-        // The dialog counts the cells; Abort ends the transmission after the
-        // cell and interval it falls in.
+        row("a total beyond int", "1 a 4294967295,0,0,0,0", "end 0 aborted | 1/4294967296", 0,
+            {0, 0}, {0});
+        // Abort ends the transmission at once, wherever it is.
         const char* const cells = "1 abcde 1,0,0,100,100";
-        row("a press after the last event slot is not lost at the total", cells,
-            "0:1 100:0 200:3 300:0 400:9 500:0 600:25 700:0 800:17 900:0 end 1000", 799);
-        row("abort in the second interval", cells, "0:1 100:0 200:3 300:0 end 400", 350);
-        row("abort after the interval's event slot: one cell more", cells,
-            "0:1 100:0 200:3 300:0 400:9 500:0 end 600", 399);
-        row("a total beyond int is scaled", "1 abcde 4294967295,0,0,100,100",
-            "0:1 100:0 200:3 300:0 end 400 | 1/2147483647 1/2147483647", 250, {0, 0}, {50, 250});
-        // Text files: each entry a record of its own on the one timeline, set
-        // up in the interval before it (lengthened when shorter than that).
+        row("abort in a hold: lowered at once, the hold it had", cells,
+            "0:1 100:0 200:3 250:0 end 250 aborted\n"
+            "S,m,1,1,97,1,0.000,0.000,0.000,100.000,100.000,0.000,P\n"
+            "S,m,1,2,98,3,200.000,200.000,0.000,100.000,50.000,-50.000,P\n"
+            "2 cells · worst onset delay 0 µs · worst hold error 50.0 ms · 1 cell off by more "
+            "than 1 ms",
+            250);
+        row("abort in an interval", cells, "0:1 100:0 200:3 300:0 end 350 aborted", 350);
+        row("abort in the last interval", cells,
+            "0:1 100:0 200:3 300:0 400:9 500:0 600:25 700:0 800:17 900:0 end 950 aborted", 950);
+        row("abort in the pause", "1 a 1,10,1000000,10,10", "0:63 10:0 end 500 aborted", 500);
+        // Word lists: each entry a record of its own on the one timeline.
         row("several entries on a line, no final line end", "file:a 10 20 b 5 5\tc\r\n1 2",
             "0:1 10:0 30:3 35:0 40:9 41:0 end 43");
         row("last entry word and duration", "file:a 10 20\nb 5",
             "0:1 10:0 30:3 35:0 end 35\n"
-            "S,m,1,1,97,1,0.000,0.000,0.000,10.000,10.000,0.000\n"
-            "S,m,2,1,98,3,30.000,30.000,0.000,5.000,5.000,0.000\n"
+            "S,m,1,1,97,1,0.000,0.000,0.000,10.000,10.000,0.000,P\n"
+            "S,m,2,1,98,3,30.000,30.000,0.000,5.000,5.000,0.000,P\n"
             "2 cells · worst onset delay 0 µs · worst hold error 0 µs");
         row("last entry word only", "file:a 10 20\nb\n", "0:1 10:0 end 30");
         row("numbers as strtol: negative 0, saturated, no digits 0",
             "file:a -5 10 b +10x -7 c 99999999999 x5",
-            "10:3 20:0 23:9 2147483670:0 end 2147483670");
+            "10:3 20:0 20:9 2147483667:0 end 2147483667");
         row("words in UTF-8, in code page 437, with a NUL",
             QByteArray("file:ña 10 0 a\xA4 10 0 a\0b 10 0", 31),
-            "0:59 10:0 10:1 20:0 23:1 33:0 33:59 43:0 46:1 56:0 56:3 66:0 end 66");
+            "0:59 10:0 10:1 20:0 20:1 30:0 30:59 40:0 40:1 50:0 50:3 60:0 end 60");
         row("abort in the last cell of an entry", "file:ab 100 100 cd 100 100",
-            "0:1 100:0 200:3 300:0 end 400", 250);
-        row("read error: the entry being read is not sent", "file@5:a 10 0 b 10 0",
-            "0:1 10:0 end 10");
-        row("an entry without memory for its codes ends the file", "file!6:a 10 0 abc 10 0 b 10 0",
-            "0:1 10:0 end 10");
+            "0:1 100:0 200:3 250:0 end 250 aborted", 250);
+        row("read error: the entry being read is not sent", "file@1:a 10 0 b 10 0",
+            "0:1 10:0 end 10 file unreadable");
+        row("an entry without memory for its codes ends the list", "file!6:a 10 0 abc 10 0 b 10 0",
+            "0:1 10:0 end 10 out of memory");
     }
     void transmission()
     {
@@ -189,35 +256,31 @@ private slots:
         QFETCH(qint64, pressMs);
         QFETCH(Times, late);
         QFETCH(Times, probeMs);
-        at(late[0], [this, by = late[1]] { sim->clock.waitUntil(sim->clock.now() + by * 1000); });
-        if (pressMs >= 0) // as a user would: the click waits until events run
-            at(pressMs, [] {
-                auto* abort = QApplication::activeModalWidget()->findChild<QPushButton*>();
-                QMetaObject::invokeMethod(abort, &QPushButton::click, Qt::QueuedConnection);
-            });
-        QStringList seen;
-        for (quint32 t : probeMs) // "value/maximum" of the dialog up then, if any
-            at(t, [&seen] {
-                const auto* d = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
-                seen << (d ? QString("%1/%2").arg(d->value()).arg(d->maximum()) : "none");
-            });
+        Interrupt interrupt;
         std::ostringstream rows;
-        TimeAudit audit(&rows, "S", "m");
-        struct SlowDialog : ProgressObserver {
-            using ProgressObserver::ProgressObserver;
-            void recordStarted(std::uint64_t total) override
-            {
-                ProgressObserver::recordStarted(total);
-                currentClock().waitUntil(currentClock().now() + SETUP);
-            }
-        } observer(&audit);
-        const int result = transmit(input, observer);
-        QString actual = edges() + (seen.isEmpty() ? "" : " | " + seen.join(' '));
+        TimeAudit audit(&rows, "S", "m", "P");
+        struct Recorder : TransmissionObserver {
+            TimeAudit& audit;
+            std::uint64_t total = 0, done = 0;
+            explicit Recorder(TimeAudit& audit) : audit(audit) {}
+            void recordStarted(std::uint64_t steps) override { total = steps, done = 0; }
+            void progressed(std::uint64_t steps) override { done = steps; }
+            void cellPresented(const CellTiming& cell) override { audit.cellPresented(cell); }
+        } recorder(audit);
+        QStringList seen;
+        for (quint32 t : probeMs)
+            at(t, [&] { seen << QString("%1/%2").arg(recorder.done).arg(recorder.total); });
+        at(late[0], [this, by = late[1]] { sim->clock.waitUntil(sim->clock.now() + by * 1000); });
+        if (pressMs >= 0)
+            at(pressMs, [&interrupt] { interrupt.raise(); });
+        const char* const outcomes[] = {"", " aborted", " port failed", " out of memory",
+                                        " file unreadable"};
+        const Outcome outcome = transmit(input, recorder, interrupt);
+        QString actual = edges() + outcomes[int(outcome)] +
+                         (seen.isEmpty() ? "" : " | " + seen.join(' '));
         if (expected.contains('\n'))
             actual += '\n' + QString::fromStdString(rows.str() + audit.summary().text());
         QCOMPARE(actual, expected);
-        const bool cut = input.startsWith("file@") || input.startsWith("file!");
-        QCOMPARE(result, pressMs < 0 && !cut ? 1 : 0);
         QCOMPARE(portsim::hardware(LPT1_BASE), 0);
     }
 };

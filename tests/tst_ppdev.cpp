@@ -1,3 +1,5 @@
+#include "interrupt.h"
+#include "nubtactile.h"
 #include "output_capture.h"
 #include "pins.h"
 #include "portio.h"
@@ -27,6 +29,10 @@ namespace
 using Refusals = QMap<QString, int>; // call ("open", "CLAIM", "ioperm", ...) -> errno
 QStringList trace;                   // every call, e.g. "open=/dev/parport0 WDATA=13 ioperm=378"
 Refusals refused;
+// The kernel's list of ports, as in the emulated PC whose firmware lists the
+// port at 0x278 first.
+std::vector<ppdev::ListedPort> listed;
+const std::vector<ppdev::ListedPort> EMULATED_PC{{0, 0x278}, {1, 0x378}};
 bool echo = false; // each call also told on standard error (the child process)
 
 const std::map<unsigned long, QString> REQUEST{
@@ -36,14 +42,17 @@ const std::map<unsigned long, QString> REQUEST{
 const std::map<unsigned long, unsigned char> READS{
     {PPRDATA, 0x5a}, {PPRSTATUS, 0x78}, {PPRCONTROL, 0xcc}};
 
-// Records `entry`; -1 with errno set when the call `name` is refused, else
-// `result`.
+// Records `entry`; -1 with errno set when the call `name` is refused (from
+// its n-th time on for a refusal named "<name>><n-1>"), else `result`.
 int call(const QString& name, const QString& entry, int result = 0)
 {
     trace << entry;
     if (echo)
         std::fprintf(stderr, "%s\n", qPrintable(entry));
     errno = refused.value(name);
+    for (auto later = refused.begin(); later != refused.end(); ++later)
+        if (later.key().startsWith(name + '>') && trace.filter(name).size() > later.key().section('>', 1).toInt())
+            errno = later.value();
     return errno ? -1 : result;
 }
 
@@ -61,6 +70,7 @@ int fakeIoctl(int /*fd*/, unsigned long request, void* argument)
 }
 
 const ppdev::DeviceCalls DEVICE{
+    [] { return listed; },
     [](const char* path, int) { return call("open", "open=" + QString(path), 7); }, fakeIoctl,
     [](int) { return call("close", "close"); }};
 
@@ -81,7 +91,11 @@ private slots:
         ppdev::setDeviceCalls(&DEVICE);
         portio_linux::setDirectCalls(&DIRECT);
     }
-    void init() { trace.clear(); }
+    void init()
+    {
+        trace.clear();
+        listed = EMULATED_PC;
+    }
     void cleanup()
     {
         ppdev::release();
@@ -104,29 +118,34 @@ private slots:
                             const QString& expected) {
             QTest::newRow(name) << refused << QString(script) << expected;
         };
-        const QString open = "open=/dev/parport0 EXCL CLAIM ";
+        const QString open = "open=/dev/parport1 EXCL CLAIM ";
 
         // Claims: device first, direct I/O second.
-        row("LPT1 by the device", {}, "c378 w0:13 r1", open + "=0 WDATA=13 RSTATUS =78");
-        row("lp holds the port: direct", {{"CLAIM", ENXIO}}, "c378 w0:13 r1",
-            open + "close ioperm=378 =0 outb=13@378 inb=379 =42");
+        row("LPT1 by the device at its address", {}, "c378 w0:13 r1 d",
+            open + "=0 WDATA=13 RSTATUS =78 [LPT: /dev/parport1 at 0x378]");
+        row("lp holds the port: direct", {{"CLAIM", ENXIO}}, "c378 w0:13 r1 d",
+            open + "close ioperm=378 =0 outb=13@378 inb=379 =42 [LPT: direct I/O at 0x378]");
+        row("no port listed, no direct", {{"ioperm", EPERM}}, "n c378 d",
+            "ioperm=378 =-1 [] | no parport device for 0x378 (the kernel lists no parallel "
+            "port)\n");
         row("no device node, no direct", {{"open", ENOENT}, {"ioperm", ENOSYS}}, "c378 w0:13 r1",
-            "open=/dev/parport0 ioperm=378 =-1 =00 | can't open /dev/parport0: No such file or "
+            "open=/dev/parport1 ioperm=378 =-1 =00 | can't open /dev/parport1: No such file or "
             "directory (no such port, or the ppdev driver is not loaded: sudo modprobe ppdev)\n");
         row("not in group lp", {{"open", EACCES}, {"ioperm", EPERM}}, "c378",
-            "open=/dev/parport0 ioperm=378 =-1 | can't open /dev/parport0: Permission denied (the "
+            "open=/dev/parport1 ioperm=378 =-1 | can't open /dev/parport1: Permission denied (the "
             "user must be in group lp)\n");
         row("exclusive access refused", {{"EXCL", EBUSY}, {"ioperm", ENOSYS}}, "c378",
-            "open=/dev/parport0 EXCL close ioperm=378 =-1 | can't open /dev/parport0: Device or "
+            "open=/dev/parport1 EXCL close ioperm=378 =-1 | can't open /dev/parport1: Device or "
             "resource busy (another driver, usually lp, holds the port)\n");
         row("set-up refused", {{"CLAIM", ENXIO}, {"ioperm", ENOSYS}}, "i378",
-            open + "close ioperm=378 =38 | can't open /dev/parport0: No such device or address "
+            open + "close ioperm=378 =38 | can't open /dev/parport1: No such device or address "
                    "(another driver, usually lp, holds the port)\ncan't get IO permissions!: "
                    "Function not implemented\nPARALLEL PORT NOT FOUND\n");
         row("the held port kept; another let go before; one without a device", {{"ioperm", ENOSYS}},
             "c378 c378 w0:13 c278 w0:13 c3bc w0:13 r0",
-            open + "=0 =0 WDATA=13 RELEASE close open=/dev/parport1 EXCL CLAIM =0 WDATA=13 "
-                   "RELEASE close ioperm=3bc =-1 =00 | no parport device for base 0x3bc\n");
+            open + "=0 =0 WDATA=13 RELEASE close open=/dev/parport0 EXCL CLAIM =0 WDATA=13 "
+                   "RELEASE close ioperm=3bc =-1 =00 | no parport device for 0x3bc (the kernel lists "
+                   "only parport0 at 0x278, parport1 at 0x378)\n");
 
         // Registers through the device.
         row("data: read from the device while the direction is unknown or reverse, else kept", {},
@@ -138,10 +157,15 @@ private slots:
             "c378 r2 w2:d4 w2:05 r2 w2:25 r2 w2:21 w2:01 r1 w1:ff w3:ff r3 w-1:ff r-1",
             open + "=0 RCONTROL =0c WCONTROL=04 DATADIR=0 WCONTROL=05 RCONTROL =0c WCONTROL=05 "
                    "DATADIR=1 RCONTROL =2c WCONTROL=01 WCONTROL=01 DATADIR=0 RSTATUS =78 =00 =00");
-        row("failed accesses: one line, read 0, nothing remembered",
-            {{"WDATA", EIO}, {"RSTATUS", ENODEV}}, "c378 w2:00 w0:13 w0:00 r1 r0",
-            open + "=0 WCONTROL=00 DATADIR=0 WDATA=13 WDATA=00 RSTATUS =00 RDATA =5a | can't "
-                   "access /dev/parport0: Input/output error\n");
+        row("failed accesses: the first kept, nothing printed, read 0, nothing remembered",
+            {{"WDATA", EIO}, {"RSTATUS", ENODEV}}, "c378 w2:00 w0:13 w0:00 r1 r0 f",
+            open + "=0 WCONTROL=00 DATADIR=0 WDATA=13 WDATA=00 RSTATUS =00 RDATA =5a "
+                   "[can't access /dev/parport1: Input/output error]");
+        row("a send whose port fails at a lowering ends there, the lines lowered again",
+            {{"WDATA>2", EIO}}, "i378 x f",
+            open + "RCONTROL WCONTROL=0c DATADIR=0 RCONTROL WCONTROL=0c RDATA WDATA=00 WDATA=01 "
+                   "WDATA=00 RDATA WDATA=00 =port failed [can't access /dev/parport1: "
+                   "Input/output error]");
 
         // The pin layer: a cell is raised and lowered with one call each.
         row("cells", {}, "i378 s1:09 s1:30 s0:09 s2:ff",
@@ -171,6 +195,22 @@ private slots:
                     trace << QString::asprintf("=%02x", portio_read(base + first));
                 if (verb == 's')
                     change_pin(int(number), int(first));
+                if (verb == 'x') {
+                    Braille_Data word;
+                    word.mode = MODE_TEXT;
+                    word.loops = 1;
+                    word.charTime = 1;
+                    setWord(word, "ab");
+                    TransmissionObserver quiet;
+                    const Outcome ended = sendToParallelPort(word, quiet, Interrupt());
+                    trace << (ended == Outcome::PortFailed ? "=port failed" : "=other");
+                }
+                if (verb == 'f')
+                    trace << QString::fromStdString('[' + portio_failure() + ']');
+                if (verb == 'd')
+                    trace << QString::fromStdString('[' + portio_driven("LPT") + ']');
+                if (verb == 'n')
+                    listed.clear();
             }
         });
         QByteArray message;
@@ -178,6 +218,52 @@ private slots:
             message += QByteArray::fromStdString(line) + '\n';
         message += printed;
         QTEST(trace.join(' ') + (message.isEmpty() ? "" : " | " + message), "expected");
+    }
+
+    // Which of the kernel's devices LPT1 and LPT2 mean, from a folder laid out
+    // as /proc/sys/dev/parport: each entry a folder, with its base-addr file
+    // when the text is not empty.
+    void portFor_data()
+    {
+        QTest::addColumn<QStringList>("entries"); // "name=base-addr text"
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char* name, const QStringList& entries, const char* expected) {
+            QTest::newRow(name) << entries << QString(expected);
+        };
+        row("one port at 0x378", {"parport0=888\t0\n"}, "LPT1 0 LPT2 -");
+        row("two, 0x278 listed first", {"parport0=632\t0\n", "parport1=888\t0\n"},
+            "LPT1 1 LPT2 0");
+        row("two, 0x378 listed first", {"parport0=888\t0\n", "parport1=632\t0\n"},
+            "LPT1 0 LPT2 1");
+        row("a card only", {"parport0=53264\t53272\n"}, "LPT1 0 LPT2 -");
+        row("on-board 0x378 and a card", {"parport0=53264\t53272\n", "parport1=888\t0\n"},
+            "LPT1 1 LPT2 0");
+        row("on-board 0x278 and a card", {"parport0=632\t0\n", "parport1=53264\t53272\n"},
+            "LPT1 1 LPT2 0");
+        row("two cards, in the kernel's numeric order", {"parport10=4096", "parport2=8192"},
+            "LPT1 2 LPT2 10");
+        row("none; what is not a port left out",
+            {"default=", "parport=888", "parportx=888", "parport3=unknown", "parport4="},
+            "LPT1 - LPT2 -");
+    }
+    void portFor()
+    {
+        QFETCH(QStringList, entries);
+        QTemporaryDir folder;
+        for (const QString& entry : entries) {
+            const QString name = entry.section('=', 0, 0);
+            QVERIFY(QDir(folder.path()).mkdir(name));
+            QFile file(folder.filePath(name + "/base-addr"));
+            if (!entry.section('=', 1).isEmpty())
+                QVERIFY(file.open(QIODevice::WriteOnly) && file.write(entry.section('=', 1).toUtf8()));
+        }
+        QStringList meant;
+        const auto listed = ppdev::readPortList(folder.path().toStdString());
+        for (const auto& [name, base] : {std::pair{"LPT1", 0x378u}, {"LPT2", 0x278u}}) {
+            const auto port = ppdev::portFor(base, listed);
+            meant << name << (port ? QString::number(port->number) : "-");
+        }
+        QTEST(meant.join(' '), "expected");
     }
 
     // A terminating signal while a cell is raised: the handler lowers the
@@ -199,6 +285,7 @@ int main(int argc, char** argv)
     // LPT1 through the fake device, whose calls are told on standard error.
     if (argc == 2 && qstrcmp(argv[1], "--terminated-child") == 0) {
         echo = true;
+        listed = EMULATED_PC;
         ppdev::setDeviceCalls(&DEVICE);
         (void)initializeParallelPort(LPT1_BASE);
         lowerDataLinesOnTermination();

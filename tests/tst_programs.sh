@@ -36,7 +36,7 @@ box=$(timeout 15 xdotool search --sync --onlyvisible --name '^NUBTactile$' getwi
 wait $!
 status=$?
 [ $status = 1 ] && [ "$box" = NUBTactile ] && [ ! -e NUBTactile_pport.cfg ] &&
-    grep -Pzq "^can't open /dev/parport0: .+\ncan't get IO permissions!: .+\nPARALLEL PORT NOT FOUND\n\$" said ||
+    grep -Pzq "^(can't open /dev/parport\d+|no parport device for 0x378).+\ncan't get IO permissions!: .+\nPARALLEL PORT NOT FOUND\n\$" said ||
     fail "status $status, box \"$box\": $(cat said)"
 
 # Centred at 411 x 413 and named for its port. F2 picks LPT2, pin 0 is sent

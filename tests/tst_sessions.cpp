@@ -186,14 +186,14 @@ private slots:
     }
 
     // Memory running out in the middle of a send (in the interval after the
-    // first cell, where the window's events run): the log entry ends as aborted.
+    // first cell): the lines are lowered and the log entry ends as aborted.
     void memoryLostWhileSending()
     {
         form->log_check->setChecked(true);
         form->setFields(1, ALPHA.arg(1).arg("ab"));
         form->vc.at(form->vc.now() + 1000 * NS_PER_MS, [] { throw std::bad_alloc(); });
         form->send_button->click();
-        QCOMPARE(form->errors.join('\n') + ' ' + form->edges(), NO_MEM + " 0:63 100:0 600:1 900:0");
+        QCOMPARE(form->errors.join('\n') + ' ' + form->edges(), NO_MEM + " 0:63 100:0 600:1 900:0 1000:0");
         QCOMPARE(fileText(), entry("Loop: 1\nText: ab\nAborted!\n"));
     }
 
@@ -250,14 +250,18 @@ private slots:
     // send up, flagging a cell off by more than 1 ms.
     void abortThenAppend()
     {
+        // An earlier version's file is set aside whole, not appended to.
+        const QByteArray earlier = "session_start,send_mode\n2026-01-01T10:00:00,text\n";
+        QFile old("Alpha_Gamma.timing.csv");
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write(earlier) == earlier.size());
+        old.close();
         form->setFields(1, ALPHA.arg(3).arg("ab"));
-        form->vc.at(form->vc.now() + 700 * NS_PER_MS, [&] {
-            // Clicked as an operator would: the click waits in the event queue
-            // until the transmission lets events run.
-            QMetaObject::invokeMethod(QApplication::activeModalWidget()->findChild<QPushButton*>(),
-                                      &QPushButton::click, Qt::QueuedConnection);
-            form->send_button->click();
-            form->pins_button->click();
+        form->vc.at(form->vc.now() + 950 * NS_PER_MS, [&] {
+            ProbeForm::onWindowThread([&] {
+                QApplication::activeModalWidget()->findChild<QPushButton*>()->click();
+                form->send_button->click();
+                form->pins_button->click();
+            });
         });
         form->vc.at(form->vc.now() + 900 * NS_PER_MS, // the cell is lowered 1.5 ms late
                     [&] { form->vc.waitUntil(form->vc.now() + 1500 * 1000); });
@@ -271,13 +275,18 @@ private slots:
         form->setFields(1, ALPHA.arg(1).arg("b"));
         form->send_button->click();
         QCOMPARE(summary->text() + (warning->isHidden() ? "" : " !"), cells + "0 µs");
-        QCOMPARE(form->errors, QStringList());
+        QCOMPARE(form->errors, QStringList("The timing file had the columns of an earlier "
+                                           "version; it was renamed to Alpha_Gamma.timing.1.csv "
+                                           "and a new one begins."));
+        QCOMPARE(fileText("Alpha_Gamma.timing.1.csv"), QString(earlier));
         QCOMPARE(fileText(), entry("Loop: 3\nText: ab\nAborted!\n") + entry("Loop: 1\nText: b\n"));
-        const QString trigger = "@,text,0,0,,63,0.000,0.000,0.000,100.000,100.000,0.000\n";
+        const QString trigger =
+            "@,text,0,0,,63,0.000,0.000,0.000,100.000,100.000,0.000,LPT1: simulated port\n";
         QCOMPARE(fileText("Alpha_Gamma.timing.csv"),
                  TimeAudit::HEADER + trigger +
-                     "@,text,1,1,97,1,600.000,600.000,0.000,300.000,301.500,1.500\n" + trigger +
-                     "@,text,1,1,98,3,600.000,600.000,0.000,300.000,300.000,0.000\n");
+                     "@,text,1,1,97,1,600.000,600.000,0.000,300.000,301.500,1.500,LPT1: simulated port\n" +
+                     trigger +
+                     "@,text,1,1,98,3,600.000,600.000,0.000,300.000,300.000,0.000,LPT1: simulated port\n");
     }
 
     // What is chosen to open (a file's content; none for no file, "<folder>"

@@ -45,6 +45,5 @@ int main(int argc, char** argv)
     window->setFixedSize(window->width(), window->height());
     window->data = nullptr;
     window->show();
-    QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, &QCoreApplication::quit);
     return app.exec();
 }

@@ -274,7 +274,11 @@ void main_form::initPPort()
 std::optional<PortRefusal> main_form::claimChosenPort()
 {
     port = LPT1Action->isChecked() ? LPT1_BASE : LPT2_BASE;
-    return initializeParallelPort(port);
+    std::optional<PortRefusal> refusal = initializeParallelPort(port);
+    // A refused port ends the program; the label would name the one before.
+    if (!refusal)
+        port_label->setText(QString::fromStdString(drivenPort()));
+    return refusal;
 }
 
 const PortRefusal* main_form::portRefusedAtStart() const
@@ -440,6 +444,14 @@ bool main_form::close(bool)
 
 void main_form::closeEvent(QCloseEvent* event)
 {
+    // The send ends first, as an Abort, with its files completed; the slot
+    // that ran it closes the window then.
+    if (SendProgress::running()) {
+        closeAfterSend = true;
+        SendProgress::abortRunning();
+        event->ignore();
+        return;
+    }
     event->accept();
     // The window system, the Exit action and the application's quit can each
     // ask again while the first request is still being handled.

@@ -2,6 +2,7 @@
 #define MAIN_FORM_H
 
 #include "port_refusal.h"
+#include "send_progress.h"
 
 #include <QDateTime>
 #include <QMainWindow>
@@ -39,6 +40,10 @@ public:
     explicit main_form(QWidget* parent = nullptr, const char* name = nullptr,
                        Qt::WindowFlags fl = Qt::Window);
     ~main_form() override;
+
+    // What the operator reads whenever memory runs out.
+    static constexpr char NO_MEMORY[] =
+        "Not enough memory. Please stop some programs you are using and try again";
 
     // True when `text` is non-null, non-empty and only the digits 0 to 9.
     static bool isNumber(const char* text);
@@ -173,11 +178,15 @@ private:
     QPixmap image2;
     QPixmap image3;
     bool closing = false;
+    // Closing was asked for while a send ran: it closes once the send ends.
+    bool closeAfterSend = false;
     std::optional<PortRefusal> refusedAtStart;
     // The status bar's account of the last send's timing; the sign shows only
     // when a cell was off by more than 1 ms.
     QLabel* timing_summary_label = nullptr;
     QLabel* timing_warning_label = nullptr;
+    // Which socket the program drives, after every successful claim.
+    QLabel* port_label = nullptr;
     // When the send in progress began: the log's "Session started on" and the
     // time audit's session_start are this one moment.
     QDateTime sendStarted;
@@ -197,8 +206,10 @@ private:
     // Runs `play` with the send's time audit as its observer of cell times:
     // rows appended to the patient's ".timing.csv" when logging is on (a
     // failure told once, the send going on regardless), and the summary shown
-    // afterwards. Returns what `play` returns.
-    int transmit(const char* sendMode, const std::function<int(TransmissionObserver*)>& play);
+    // afterwards, then what went wrong (a failed port, cells without a row),
+    // unless a signal is ending the program. Returns how the send ended.
+    Outcome transmit(const char* sendMode,
+                     const std::function<SendProgress::Result(TransmissionObserver*)>& play);
     void showTimingSummary(const TimingSummary& summary);
 
     // Writes `text` to the log of the record in `data` and flushes it. Returns

@@ -1,6 +1,8 @@
 #include "main_form.h"
 
 #include "nubtactile.h"
+#include "portio.h"
+#include "termination.h"
 #include "time_audit.h"
 
 #include <QCheckBox>
@@ -43,9 +45,13 @@ void main_form::buildTimingSummary()
     timing_summary_label->setWordWrap(true);
     statusBar()->addWidget(timing_warning_label);
     statusBar()->addWidget(timing_summary_label, 1);
+    port_label = new QLabel(statusBar());
+    port_label->setObjectName(QStringLiteral("port_label"));
+    statusBar()->addPermanentWidget(port_label);
 }
 
-int main_form::transmit(const char* sendMode, const std::function<int(TransmissionObserver*)>& play)
+Outcome main_form::transmit(const char* sendMode,
+                            const std::function<SendProgress::Result(TransmissionObserver*)>& play)
 {
     const QString started = sendStarted.toString(Qt::ISODate);
     // A patient's file needs the patient's names; a single shot or a text file
@@ -53,19 +59,41 @@ int main_form::transmit(const char* sendMode, const std::function<int(Transmissi
     const bool audited = log_check->isChecked() && !patient_name_text->text().isEmpty() &&
                          !patient_last_name_text->text().isEmpty();
     std::ofstream file;
+    std::string setAside;
     // Told before the stimulus, like the log's; the send goes out all the
     // same. A file that failed here gets no rows, so it is not told again.
     const bool opened =
-        audited && TimeAudit::open(
-                       file, patientFileName(QStringLiteral(".timing.csv")).toUtf8().toStdString());
+        audited &&
+        TimeAudit::open(file, patientFileName(QStringLiteral(".timing.csv")).toUtf8().toStdString(),
+                        setAside);
     if (audited && !opened)
         error(AUDIT_PROBLEM);
-    TimeAudit audit(opened ? &file : nullptr, started.toStdString(), sendMode);
-    const int result = play(&audit);
-    if (!audit.finish())
-        error(AUDIT_PROBLEM);
+    if (!setAside.empty())
+        error(("The timing file had the columns of an earlier version; it was renamed to " +
+               setAside + " and a new one begins.")
+                  .c_str());
+    TimeAudit audit(opened ? &file : nullptr, started.toStdString(), sendMode, drivenPort());
+    const SendProgress::Result result = play(&audit);
+    const bool saved = audit.finish();
     showTimingSummary(audit.summary());
-    return result;
+    // A signal ends the program once the send's files are complete: no box
+    // may keep it waiting for an operator who is gone.
+    if (pendingSignal())
+        return result.outcome;
+    if (!saved)
+        error(AUDIT_PROBLEM);
+    if (result.lostCells != 0)
+        error((std::to_string(result.lostCells) +
+               " cells were presented while the window could not take their timing in time; "
+               "they have no row in the timing file.")
+                  .c_str());
+    if (result.outcome == Outcome::OutOfMemory)
+        error(NO_MEMORY);
+    if (result.outcome == Outcome::PortFailed)
+        error(("The send was stopped, and the data lines lowered, because the port failed: " +
+               portio_failure())
+                  .c_str());
+    return result.outcome;
 }
 
 void main_form::showTimingSummary(const TimingSummary& summary)

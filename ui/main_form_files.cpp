@@ -1,6 +1,8 @@
 #include "main_form.h"
 
-#include "progress_observer.h"
+#include "entry_queue.h"
+#include "termination.h"
+#include "word_list.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -27,7 +29,6 @@ const char CONFIGURATION_MAGIC[] = "#!NUBTactile_CONFIGURATION_FILE!#";
 const char TEXT_MAGIC[] = "#!NUBTactile_TEXT_FILE!#";
 const char FORMAT_PROBLEM[] = "The file doesn't seem to be in a correct format";
 const char SAVE_PROBLEM[] = "There was a problem while trying to save the file";
-const char NO_MEMORY[] = "Not enough memory. Please stop some programs you are using and try again";
 
 // Values 1 to 7 of a configuration: trigger, after trigger, char duration,
 // interval, loop, mode, word or length.
@@ -227,10 +228,18 @@ void main_form::fileOpen()
     const std::string magic = readMagicLine(in);
     if (isMagicLine(magic, TEXT_MAGIC)) {
         sendStarted = QDateTime::currentDateTime();
-        transmit("text_file", [&](TransmissionObserver* audit) {
-            return sendToParallelPort(in, app, LPT1Action->isChecked() ? LPT1_BASE : LPT2_BASE,
-                                      audit);
+        WordList list(in);
+        EntryQueue queue;
+        transmit("text_file", [&list, &queue](TransmissionObserver* audit) {
+            return SendProgress::run(
+                [&queue](TransmissionObserver& observer, const Interrupt& interrupt) {
+                    return sendToParallelPort(queue, observer, interrupt);
+                },
+                audit, [&](Interrupt& wake) { return list.supply(queue, wake); });
         });
+        endIfSignalled();
+        if (closeAfterSend)
+            close();
         return;
     }
     // A configuration written with carriage returns keeps them in its values,

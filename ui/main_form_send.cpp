@@ -2,7 +2,7 @@
 
 #include "cp437.h"
 #include "nubtactile.h"
-#include "progress_observer.h"
+#include "termination.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstdlib>
 #include <new>
+#include <system_error>
 
 namespace
 {
@@ -48,7 +49,7 @@ std::uint32_t fieldNumber(const QLineEdit* field)
     return std::uint32_t(value);
 }
 
-const char NO_MEMORY[] = "Not enough memory. Please stop some programs you are using and try again";
+const char NO_THREAD[] = "Nothing was sent: the transmission could not be started: ";
 
 // The busy cursor while a send is being prepared: drawing or converting
 // millions of codes and logging them takes seconds before the progress dialog
@@ -153,6 +154,10 @@ void main_form::setTimes()
         endLogAfterFailure();
         data.reset();
         error(NO_MEMORY);
+    } catch (const std::system_error& failure) {
+        endLogAfterFailure();
+        data.reset();
+        error((std::string(NO_THREAD) + failure.what()).c_str());
     }
 }
 
@@ -192,6 +197,9 @@ void main_form::setPins()
     } catch (const std::bad_alloc&) {
         data.reset();
         error(NO_MEMORY);
+    } catch (const std::system_error& failure) {
+        data.reset();
+        error((std::string(NO_THREAD) + failure.what()).c_str());
     }
 }
 
@@ -199,13 +207,22 @@ void main_form::send()
 {
     if (!data)
         return;
-    const int result = transmit(sendModeName(data->mode), [this](TransmissionObserver* audit) {
-        return sendToParallelPort(*data, app, port, audit);
-    });
-    if (result == 0 && data->log)
+    const Braille_Data& record = *data;
+    const Outcome outcome =
+        transmit(sendModeName(data->mode), [&record](TransmissionObserver* audit) {
+            return SendProgress::run(
+                [&record](TransmissionObserver& observer, const Interrupt& interrupt) {
+                    return sendToParallelPort(record, observer, interrupt);
+                },
+                audit);
+        });
+    if (outcome != Outcome::Completed && data->log)
         writeLog("Aborted!\n");
     closeLog();
     data.reset();
+    endIfSignalled();
+    if (closeAfterSend)
+        close();
 }
 
 void main_form::randomShow()

@@ -9,8 +9,6 @@ void main_form::trainingSession()
 {
     auto* trainer = new trainer_form(nullptr, nullptr, false);
     trainer->setAttribute(Qt::WA_DeleteOnClose);
-    trainer->port = port;
-    trainer->app = app;
     trainer->show();
 }
 

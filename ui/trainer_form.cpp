@@ -4,7 +4,9 @@
 #include "image_collection.h"
 #include "main_form.h"
 #include "nubtactile.h"
-#include "progress_observer.h"
+#include "portio.h"
+#include "send_progress.h"
+#include "termination.h"
 
 #include <QEvent>
 #include <QGroupBox>
@@ -160,14 +162,32 @@ void trainer_form::sendChar(const QString& string)
             record->word[0] = codeOf(*first);
             // The transmission runs events. Its modal progress dialog keeps
             // keystrokes away from the field, but an event may still close and
-            // delete this window: the transmission gets its own copy of `app`
-            // (it takes a reference), and nothing of the window is touched once
-            // it is gone.
+            // delete this window: nothing of the window is touched once it is
+            // gone. It drives the port the main window claimed last.
             const QPointer<trainer_form> alive(this);
-            QApplication* application = app;
-            sendToParallelPort(*record, application, port);
+            const Braille_Data& cell = *record;
+            Outcome outcome = Outcome::Completed;
+            QString failure;
+            try {
+                outcome = SendProgress::run(
+                              [&cell](TransmissionObserver& observer, const Interrupt& interrupt) {
+                                  return sendToParallelPort(cell, observer, interrupt);
+                              })
+                              .outcome;
+            } catch (const std::system_error& refused) {
+                failure = QStringLiteral("Nothing was sent: the transmission could not be "
+                                         "started: ") +
+                          QString::fromLocal8Bit(refused.what());
+            }
+            endIfSignalled();
             if (!alive)
                 return;
+            if (outcome == Outcome::PortFailed)
+                failure = QStringLiteral("The send was stopped, and the data lines lowered, "
+                                         "because the port failed: ") +
+                          QString::fromStdString(portio_failure());
+            if (!failure.isEmpty())
+                critical(QStringLiteral("NUBTactile"), failure);
         } else {
             critical(QStringLiteral("NUBTactile"), noMemoryMessage());
         }

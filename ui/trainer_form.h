@@ -4,7 +4,6 @@
 #include <QDialog>
 #include <QString>
 
-class QApplication;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -31,10 +30,6 @@ public:
     QLineEdit* char_text;
     QPushButton* cancel_button;
 
-    // Copied from the main window right after construction; handed to every
-    // transmission (events run through `app`; `port` is the claimed base).
-    QApplication* app = nullptr;
-    int port = 0;
     // trainer_text as of the last change this window handled.
     QString lastText;
 

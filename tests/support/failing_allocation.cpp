@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <new>
-#include <utility>
 
 // The whole family goes through malloc and free, so that every block is
 // released by the allocator that made it, also under AddressSanitizer, which
@@ -11,7 +10,8 @@ namespace
 {
 void* allocate(std::size_t size) noexcept
 {
-    return failingFromSize && size >= failingFromSize ? nullptr : std::malloc(size ? size : 1);
+    const std::size_t from = failingFromSize;
+    return from && size >= from ? nullptr : std::malloc(size ? size : 1);
 }
 void* allocateOrThrow(std::size_t size)
 {
@@ -21,7 +21,8 @@ void* allocateOrThrow(std::size_t size)
 }
 void* allocateOrFail(std::size_t size) noexcept
 {
-    const bool fail = size == failingAllocationSize && std::exchange(failingAllocationSize, 0);
+    std::size_t failing = size;
+    const bool fail = size != 0 && failingAllocationSize.compare_exchange_strong(failing, 0);
     return fail ? nullptr : allocate(size);
 }
 } // namespace

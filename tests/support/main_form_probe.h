@@ -52,6 +52,14 @@ public:
         });
     }
 
+    // Runs `action` on the window's thread, and waits for it, from an action
+    // of the virtual clock: a send plays on a thread of its own, which stops
+    // there until the window has done what an operator did at that moment.
+    static void onWindowThread(const std::function<void()>& action)
+    {
+        QMetaObject::invokeMethod(qApp, action, Qt::BlockingQueuedConnection);
+    }
+
     // Data-register writes since the window was made, as "ms:byte" timed from
     // the first of them.
     QString edges() const

@@ -1,5 +1,7 @@
 #include "virtual_clock.h"
 
+#include "interrupt.h"
+
 #include <utility>
 
 VirtualClock::VirtualClock(std::int64_t start) : current(start)
@@ -14,7 +16,15 @@ VirtualClock::~VirtualClock()
 
 void VirtualClock::waitUntil(std::int64_t deadline)
 {
+    static const Interrupt never;
+    waitUntil(deadline, never);
+}
+
+bool VirtualClock::waitUntil(std::int64_t deadline, const Interrupt& interrupt)
+{
     deadlines.push_back(deadline);
+    if (interrupt.raised())
+        return false;
     // An action may wait itself (a nested transmission), so take each one out
     // of the queue before running it.
     while (!actions.empty() && actions.begin()->first <= deadline) {
@@ -24,9 +34,12 @@ void VirtualClock::waitUntil(std::int64_t deadline)
         std::function<void()> action = std::move(first->second);
         actions.erase(first);
         action();
+        if (interrupt.raised())
+            return false;
     }
     if (deadline > current)
         current = deadline;
+    return true;
 }
 
 void VirtualClock::at(std::int64_t time, std::function<void()> action)

@@ -20,6 +20,8 @@ public:
 
     std::int64_t now() override { return current; }
     void waitUntil(std::int64_t deadline) override;
+    // Stops at the time of the action after which `interrupt` is raised.
+    bool waitUntil(std::int64_t deadline, const Interrupt& interrupt) override;
 
     // Runs `action` once, during the first wait that reaches or passes `time`
     // (after the clock has moved to `time`, before it moves on). Several

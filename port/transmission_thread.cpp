@@ -1,0 +1,119 @@
+#include "transmission_thread.h"
+
+#include "clock.h"
+#include "pins.h"
+#include "termination.h"
+
+#include <cerrno>
+#include <csignal>
+#include <new>
+#include <pthread.h>
+#include <sched.h>
+#include <system_error>
+
+namespace
+{
+
+CellTiming cells[TransmissionThread::CELL_CAPACITY];
+std::atomic<bool> busy{false};
+
+} // namespace
+
+TransmissionThread::TransmissionThread(Play play) : ring(cells)
+{
+    if (busy.exchange(true))
+        throw std::system_error(EBUSY, std::generic_category(), "another send is running");
+    setActiveInterrupt(&stop);
+    try {
+        thread = std::thread([this, play = std::move(play)] { run(play); });
+    } catch (...) {
+        setActiveInterrupt(nullptr);
+        busy = false;
+        throw;
+    }
+}
+
+TransmissionThread::~TransmissionThread()
+{
+    if (thread.joinable()) {
+        abort();
+        join();
+    }
+}
+
+void TransmissionThread::abort() noexcept
+{
+    stop.raise();
+}
+
+Outcome TransmissionThread::join()
+{
+    if (thread.joinable()) {
+        thread.join();
+        setActiveInterrupt(nullptr);
+        busy = false;
+    }
+    return outcome;
+}
+
+TransmissionThread::Progress TransmissionThread::progress() const noexcept
+{
+    return {records.load(), steps.load(), stepsDone.load()};
+}
+
+void TransmissionThread::takeCells(TransmissionObserver& sink)
+{
+    const std::uint64_t end = written.load(std::memory_order_acquire);
+    std::uint64_t next = read.load(std::memory_order_relaxed);
+    for (; next != end; ++next) {
+        sink.cellPresented(ring[next % CELL_CAPACITY]);
+        // Each cell given back at once: a slow sink must not make the
+        // transmission find the ring fuller than it is.
+        read.store(next + 1, std::memory_order_release);
+    }
+}
+
+void TransmissionThread::Relay::recordStarted(std::uint64_t total)
+{
+    owner.stepsDone.store(0);
+    owner.steps.store(total);
+    owner.records.fetch_add(1);
+}
+
+void TransmissionThread::Relay::progressed(std::uint64_t done)
+{
+    owner.stepsDone.store(done);
+}
+
+void TransmissionThread::Relay::cellPresented(const CellTiming& cell)
+{
+    const std::uint64_t at = owner.written.load(std::memory_order_relaxed);
+    if (at - owner.read.load(std::memory_order_acquire) == CELL_CAPACITY) {
+        owner.lost.fetch_add(1);
+        return;
+    }
+    owner.ring[at % CELL_CAPACITY] = cell;
+    owner.written.store(at + 1, std::memory_order_release);
+}
+
+void TransmissionThread::run(const Play& play)
+{
+    sigset_t terminating;
+    sigemptyset(&terminating);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaddset(&terminating, signal);
+    pthread_sigmask(SIG_BLOCK, &terminating, nullptr);
+    requestPreciseTimers();
+    // On Linux a policy set with pid 0 is the calling thread's alone.
+    sched_param fifo{};
+    fifo.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    realTimeGranted = sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &fifo) == 0;
+    Relay relay(*this);
+    try {
+        outcome = play(relay, stop);
+    } catch (const std::bad_alloc&) {
+        clear_pin(0xFF);
+        outcome = Outcome::OutOfMemory;
+    }
+    done.store(true, std::memory_order_release);
+}

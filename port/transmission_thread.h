@@ -1,0 +1,97 @@
+#ifndef TRANSMISSION_THREAD_H
+#define TRANSMISSION_THREAD_H
+
+#include "interrupt.h"
+#include "pport.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <thread>
+
+// A transmission on a thread of its own, the only one of the program that
+// asks for real-time priority, so that nothing the window does (a repaint, a
+// file write, a box) can delay an edge. The window's thread starts it, polls
+// it, takes its cells and joins it; the two meet only through atomics and a
+// preallocated single-producer, single-consumer ring, never a lock.
+class TransmissionThread
+{
+public:
+    using Play = std::function<Outcome(TransmissionObserver& observer, const Interrupt& interrupt)>;
+
+    // Cells the ring holds before the window's thread has taken them; beyond
+    // that they are counted in lostCells() instead (the transmission never
+    // waits for the window). At a cell a millisecond, 16 s of a window that
+    // takes nothing.
+    static constexpr std::size_t CELL_CAPACITY = 1 << 14;
+
+    // Starts `play` at once on a new thread under SCHED_FIFO at its lowest
+    // priority, when the system permits it, with the flag that keeps threads
+    // and processes it starts from inheriting it; with 1 ns timer slack; and
+    // with the terminating signals blocked, so that their handler runs on
+    // another thread. While it runs, its interrupt is the one a terminating
+    // signal raises. One transmission at a time: the ring is the process's
+    // own, allocated with it, so that starting a send needs no memory beyond
+    // the thread. Throws std::system_error when no thread can be started or
+    // another transmission runs.
+    explicit TransmissionThread(Play play);
+    // Aborts and joins, if it was not joined yet.
+    ~TransmissionThread();
+    TransmissionThread(const TransmissionThread&) = delete;
+    TransmissionThread& operator=(const TransmissionThread&) = delete;
+
+    // Raises the interrupt: the transmission ends within microseconds.
+    void abort() noexcept;
+    // The transmission's interrupt; a word list's producer notifies it.
+    Interrupt& interrupt() noexcept { return stop; }
+
+    bool finished() const noexcept { return done.load(std::memory_order_acquire); }
+    // Waits for the end and returns how it ended.
+    Outcome join();
+
+    struct Progress {
+        std::uint64_t record = 0; // records begun so far (a word list: entries)
+        std::uint64_t total = 1;  // the current record's steps
+        std::uint64_t done = 0;   // of which complete
+    };
+    Progress progress() const noexcept;
+
+    // Hands the cells presented since the last call to `sink`, oldest first,
+    // on the calling thread.
+    void takeCells(TransmissionObserver& sink);
+    // Cells that found the ring full: presented, but not handed over.
+    std::uint64_t lostCells() const noexcept { return lost.load(); }
+    // Whether the thread got its real-time priority; valid once finished.
+    bool realTime() const noexcept { return realTimeGranted.load(); }
+
+private:
+    // The observer on the transmission's thread: atomics and the ring only.
+    class Relay : public TransmissionObserver
+    {
+    public:
+        explicit Relay(TransmissionThread& owner) : owner(owner) {}
+        void recordStarted(std::uint64_t total) override;
+        void progressed(std::uint64_t done) override;
+        void cellPresented(const CellTiming& cell) override;
+
+    private:
+        TransmissionThread& owner;
+    };
+
+    void run(const Play& play);
+
+    Interrupt stop;
+    CellTiming* const ring;
+    std::atomic<std::uint64_t> written{0}; // cells put into the ring
+    std::atomic<std::uint64_t> read{0};    // cells taken out
+    std::atomic<std::uint64_t> lost{0};
+    std::atomic<std::uint64_t> records{0};
+    std::atomic<std::uint64_t> steps{1};
+    std::atomic<std::uint64_t> stepsDone{0};
+    std::atomic<bool> done{false};
+    std::atomic<bool> realTimeGranted{false};
+    Outcome outcome = Outcome::Completed;
+    std::thread thread;
+};
+
+#endif

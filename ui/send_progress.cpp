@@ -1,0 +1,92 @@
+#include "send_progress.h"
+
+#include <QEventLoop>
+#include <QProgressDialog>
+#include <QTimer>
+
+#include <climits>
+
+namespace
+{
+
+TransmissionThread* active = nullptr;
+
+// Cells the audit does not want still leave the ring.
+TransmissionObserver discard;
+
+} // namespace
+
+int SendProgress::shownValue(std::uint64_t step, std::uint64_t total)
+{
+    if (total <= std::uint64_t(INT_MAX))
+        return int(step);
+    if (step == 0)
+        return 0;
+    // step * INT_MAX needs up to 95 bits.
+    const auto scaled = (unsigned __int128)step * INT_MAX / total;
+    return scaled == 0 ? 1 : int(scaled);
+}
+
+bool SendProgress::running()
+{
+    return active != nullptr;
+}
+
+void SendProgress::abortRunning()
+{
+    if (active)
+        active->abort();
+}
+
+SendProgress::Result SendProgress::run(TransmissionThread::Play play, TransmissionObserver* audit,
+                                       const std::function<bool(Interrupt&)>& supply)
+{
+    // Everything the window needs is made before the first edge can go out.
+    TransmissionObserver& sink = audit ? *audit : discard;
+    bool supplying = bool(supply);
+    QProgressDialog dialog(QStringLiteral("Sending..."), QStringLiteral("Abort"), 0, 1);
+    dialog.setObjectName(QStringLiteral("NUBTactile"));
+    dialog.setWindowModality(Qt::ApplicationModal);
+    // Shown, and closed, by this function alone: the end of a record (a word
+    // list plays many) is not the end of the send.
+    dialog.setAutoReset(false);
+    dialog.setAutoClose(false);
+    dialog.setMinimumDuration(0);
+    QEventLoop loop;
+    QTimer timer;
+    timer.setInterval(POLL_MS);
+
+    TransmissionThread thread(std::move(play));
+    active = &thread;
+    QObject::connect(&dialog, &QProgressDialog::canceled, &dialog, [&thread] { thread.abort(); });
+    const auto poll = [&] {
+        if (supplying)
+            supplying = supply(thread.interrupt());
+        thread.takeCells(sink);
+        const TransmissionThread::Progress now = thread.progress();
+        const int maximum = shownValue(now.total, now.total);
+        if (dialog.maximum() != maximum)
+            dialog.setMaximum(maximum);
+        // Once Abort was pressed a new value would only show the dialog again.
+        if (!dialog.wasCanceled() && dialog.value() != shownValue(now.done, now.total))
+            dialog.setValue(shownValue(now.done, now.total));
+        if (thread.finished())
+            loop.quit();
+    };
+    QObject::connect(&timer, &QTimer::timeout, &loop, poll);
+    dialog.show();
+    poll();
+    if (!thread.finished()) {
+        timer.start();
+        loop.exec();
+    }
+    // The loop also ends when the application quits: the send goes first.
+    if (!thread.finished())
+        thread.abort();
+    Result result;
+    result.outcome = thread.join();
+    active = nullptr;
+    thread.takeCells(sink);
+    result.lostCells = thread.lostCells();
+    return result;
+}

@@ -1,0 +1,46 @@
+#ifndef SEND_PROGRESS_H
+#define SEND_PROGRESS_H
+
+#include "transmission_thread.h"
+
+#include <cstdint>
+#include <functional>
+
+// What the operator sees of a transmission while it plays on its own thread:
+// a modal "Sending..." dialog with an "Abort" button, shown from the start to
+// the end of every send, whatever its number of steps. This side runs on the
+// window's thread: it polls the transmission, shows its progress, hands its
+// cells to the audit and keeps a word list supplied; Abort (the button, Esc,
+// or closing the dialog) raises the transmission's interrupt at once.
+class SendProgress
+{
+public:
+    struct Result {
+        Outcome outcome = Outcome::Completed;
+        std::uint64_t lostCells = 0; // presented, but not handed to the audit
+    };
+
+    // Plays `play` on a TransmissionThread under the dialog and returns when
+    // it has ended. Cells go to `audit` when given. `supply`, when given, is
+    // called on the window's thread as the send starts and at every poll
+    // until it returns false, with the transmission's interrupt to notify.
+    // Throws std::system_error when no thread can be started.
+    static Result run(TransmissionThread::Play play, TransmissionObserver* audit = nullptr,
+                      const std::function<bool(Interrupt&)>& supply = {});
+
+    // Whether a send is running, and Abort for it (a closing window).
+    static bool running();
+    static void abortRunning();
+
+    // The value the dialog shows after `step` of `total` steps
+    // (1 <= total, 0 <= step <= total). The dialog counts in int: a total up
+    // to INT_MAX is shown as is; a larger one is scaled so that the shown
+    // value is at least 1 from step 1 on and reaches INT_MAX only at the last
+    // step.
+    static int shownValue(std::uint64_t step, std::uint64_t total);
+
+    // How often the window's side looks at the transmission.
+    static constexpr int POLL_MS = 5;
+};
+
+#endif
