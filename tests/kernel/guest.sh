@@ -46,28 +46,25 @@ wait_for() {
     return 1
 }
 
-# A fresh folder for one run, writable by whoever the run is, with a private
-# runtime folder so that Qt has nothing to warn about on standard error.
+# run_folder NAME USER: a fresh folder for one run, writable by USER, and a
+# private runtime folder so that Qt has nothing to warn about on standard
+# error.
 run_folder() {
-    local dir=$results/$1 uid=$2
+    local dir=$results/$1 uid=65534
+    [ "$2" = as_root ] && uid=0
     mkdir -p "$dir" "/tmp/runtime-$1"
     chmod 0777 "$dir"
     chown "$uid" "/tmp/runtime-$1"
     chmod 0700 "/tmp/runtime-$1"
-    echo "$dir"
-}
-
-uid_of() {
-    [ "$1" = as_root ] && echo 0 || echo 65534
 }
 
 # refusal NAME USER: the program started offscreen, where a refusal is printed
 # and ends it; kept on for 180 s at most, should it start instead.
 refusal() {
     local name=$1 user=$2
-    local dir
-    dir=$(run_folder "$name" "$(uid_of "$user")")
+    local dir=$results/$1
     local -n prefix=$user
+    run_folder "$name" "$user"
     say "$name: starting as $user"
     (cd "$dir" && HOME=$dir XDG_RUNTIME_DIR=/tmp/runtime-$name QT_QPA_PLATFORM=offscreen \
         timeout 180 "${prefix[@]}" "$PROGRAM" 2>stderr >/dev/null </dev/null
@@ -138,6 +135,7 @@ start_window() {
     local name=$1 user=$2
     local dir=$results/$name
     local -n prefix=$user
+    run_folder "$name" "$user"
     say "$name: starting as $user"
     (cd "$dir" && HOME=$dir XDG_RUNTIME_DIR=/tmp/runtime-$name QT_QPA_PLATFORM=xcb \
         exec "${prefix[@]}" "$PROGRAM" 2>stderr >/dev/null </dev/null) &
@@ -157,8 +155,7 @@ send_on_both_ports() {
 }
 
 window_with_devices() {
-    local dir
-    dir=$(run_folder window-device 65534)
+    local dir=$results/window-device
     start_window window-device lp_member
     send_on_both_ports "$dir"
     # Back on LPT1, pins 5 and 7 held for a minute from Send (focus) back
@@ -171,6 +168,7 @@ window_with_devices() {
     xdotool type --delay 50 60000
     xdotool key --delay 100 shift+Tab space shift+Tab shift+Tab space Tab Tab Tab Tab space
     wait_for 30 grep -q ' 0x378 0xa0$' "$dir/term.probe"
+    cp "$dir/term.probe" "$dir/term.at-signal"
     kill -TERM "$program_pid"
     wait "$program_pid"
     echo $? >"$dir/status"
@@ -179,8 +177,7 @@ window_with_devices() {
 }
 
 window_direct() {
-    local dir
-    dir=$(run_folder window-direct 0)
+    local dir=$results/window-direct
     start_window window-direct as_root
     send_on_both_ports "$dir"
     xdotool windowfocus --sync "$window" key ctrl+q
