@@ -21,7 +21,15 @@ note() {
     echo "test-kernel: $*"
 }
 
-if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
+# As root, apt hands the download to its own user, who cannot write to the
+# build folder: it would fall back with a warning that reads like a fault.
+if [ "$(id -u)" -eq 0 ]; then
+    sudo=()
+    download=(apt-get download -q -o APT::Sandbox::User=root)
+else
+    sudo=(sudo)
+    download=(apt-get download -q)
+fi
 
 # The kernel package that linux-image-amd64 stands for, unpacked in the build
 # folder and never installed. The .deb goes once it is unpacked.
@@ -36,7 +44,7 @@ fetch_kernel() {
     [ -n "$package" ] || { note "no kernel package behind linux-image-amd64"; return 1; }
     note "fetching $package"
     rm -rf "$work/kernel" "$work"/*.deb
-    (cd "$work" && apt-get download -q "$package") &&
+    (cd "$work" && "${download[@]}" "$package") &&
         dpkg-deb -x "$work/${package}"_*.deb "$work/kernel" &&
         rm -f "$work/${package}"_*.deb &&
         depmod -b "$work/kernel" "$(ls "$work/kernel/lib/modules")"
