@@ -28,9 +28,13 @@ lab_device_nodes() {
     done
 }
 
-lp_member=(setpriv --reuid=65534 --regid=65534 --groups=7)
-outsider=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-as_root=()
+# Who a run is; refusal and start_window take the name of one of these.
+# shellcheck disable=SC2034
+{
+    lp_member=(setpriv --reuid=65534 --regid=65534 --groups=7)
+    outsider=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    as_root=()
+}
 
 # Polls CONDITION (a command) for up to SECONDS; under emulation the program
 # takes tens of seconds to start.
