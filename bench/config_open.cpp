@@ -49,7 +49,6 @@ int openOne(int argc, char** argv)
 {
     QApplication app(argc, argv);
     OpeningForm form;
-    form.app = &app;
     form.name = QString::fromLocal8Bit(argv[1]);
     QElapsedTimer timer;
     timer.start();

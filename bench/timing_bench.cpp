@@ -10,22 +10,36 @@
 // the error percentiles of the three and, last, how many times larger the
 // plain way's median error is than ours, and how close ours comes to the
 // limit at p99.
+//
+// Then the same record while LOAD_THREADS busy loops of ours keep every
+// processor busy at the normal policy, LOADED_RUNS times: ours with the
+// progress dialog as the program shows it, and the bare waits over the same
+// deadlines under the same load and the policy the transmission gets; the
+// count of phases off by more than 100 us and 1 ms of each, and the ratio of
+// the 1 ms counts. Last a word list of WORD_LIST_ENTRIES entries "ab 5 5"
+// played as the program plays a text file: how late each entry's first cell
+// rises after the previous entry's last interval, against the second cells.
 
 #include "clock.h"
 #include "nubtactile.h"
 #include "pins.h"
 #include "portio_sim.h"
 #include "pport.h"
+#include "entry_queue.h"
 #include "send_progress.h"
+#include "word_list.h"
 
 #include <QApplication>
 #include <QProgressDialog>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <sched.h>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -37,6 +51,9 @@ constexpr std::uint32_t PAUSE_MS = 10;
 constexpr std::uint32_t HOLD_MS = 5;
 constexpr std::uint32_t INTERVAL_MS = 5;
 constexpr int REPEATS = 25; // of a ten-letter word: 250 cells
+constexpr int LOAD_THREADS = 4;
+constexpr int LOADED_RUNS = 5;
+constexpr int WORD_LIST_ENTRIES = 1000;
 
 struct Stats {
     std::size_t count = 0;
@@ -163,6 +180,71 @@ private:
     bool on;
 };
 
+// Busy loops at the normal policy on every processor and more, while it exists.
+class Load
+{
+public:
+    Load()
+    {
+        for (int i = 0; i < LOAD_THREADS; ++i)
+            threads.emplace_back([this] {
+                const sched_param normal{};
+                pthread_setschedparam(pthread_self(), SCHED_OTHER, &normal);
+                while (!stop.load(std::memory_order_relaxed)) {
+                }
+            });
+    }
+    ~Load()
+    {
+        stop = true;
+        for (std::thread& thread : threads)
+            thread.join();
+    }
+    Load(const Load&) = delete;
+    Load& operator=(const Load&) = delete;
+
+private:
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+};
+
+// Plays `record` as the program does: on its own thread, under the dialog.
+void playAsTheProgram(const Braille_Data& record)
+{
+    SendProgress::run([&record](TransmissionObserver& observer, const Interrupt& interrupt) {
+        return sendToParallelPort(record, observer, interrupt);
+    });
+}
+
+// A word list as the program plays a text file: read on the window's thread
+// into the queue the transmission takes its entries from.
+void playWordList(const std::string& body)
+{
+    std::istringstream stream(body);
+    WordList list(stream);
+    EntryQueue queue;
+    SendProgress::run(
+        [&queue](TransmissionObserver& observer, const Interrupt& interrupt) {
+            return sendToParallelPort(queue, observer, interrupt);
+        },
+        nullptr, [&](Interrupt& wake) { return list.supply(queue, wake); });
+}
+
+// How late the cells whose raising edge is edges[first + 4k] rose against the
+// lowering before them plus `gapMs`: the count beyond 1 ms and the worst, us.
+std::pair<std::size_t, double> lateness(const std::vector<std::int64_t>& edges, std::size_t first,
+                                        std::uint32_t gapMs)
+{
+    std::size_t over1ms = 0;
+    double worst = 0;
+    for (std::size_t i = first; i < edges.size(); i += 4) {
+        const double late = double(edges[i] - edges[i - 1] - std::int64_t(gapMs) * NS_PER_MS) / 1e3;
+        over1ms += late > 1000.0;
+        worst = std::max(worst, late);
+    }
+    return {over1ms, worst};
+}
+
 void print(const char* name, const Stats& s)
 {
     std::printf("%-18s %4zu phases  error us: p50 %8.2f  p99 %8.2f  p99.9 %8.2f  max %8.2f"
@@ -206,9 +288,7 @@ int main(int argc, char** argv)
     std::printf("real-time scheduling for the deadline waits: %s\n",
                 realTime ? "yes" : "not permitted");
     std::size_t first = portsim::writes().size();
-    SendProgress::run([&record](TransmissionObserver& observer, const Interrupt& interrupt) {
-        return sendToParallelPort(record, observer, interrupt);
-    });
+    playAsTheProgram(record);
     const Stats ours = measure(recordedEdges(first), expected);
     print("deadline waits:", ours);
 
@@ -229,5 +309,46 @@ int main(int argc, char** argv)
                 ours.p50 > 0 ? baseline.p50 / ours.p50 : INFINITY);
     std::printf("ours p99 error / bare limit: %.2f (aim: within 2)\n",
                 limit.p99 > 0 ? ours.p99 / limit.p99 : INFINITY);
+
+    std::printf("\nunder load: %d busy threads of ours at the normal policy, %u processors\n",
+                LOAD_THREADS, std::thread::hardware_concurrency());
+    std::size_t ours1ms = 0, bare1ms = 0;
+    for (int run = 1; run <= LOADED_RUNS; ++run) {
+        const Load load;
+        first = portsim::writes().size();
+        playAsTheProgram(record);
+        const Stats loaded = measure(recordedEdges(first), expected);
+        std::vector<std::int64_t> edges;
+        {
+            const RealTime policy(realTime);
+            edges = bareWaits(expected);
+        }
+        const Stats bareLoaded = measure(edges, expected);
+        std::printf("run %d  ours: >100us %3zu  >1ms %3zu  max %9.2f us | bare: >100us %3zu  "
+                    ">1ms %3zu  max %9.2f us\n",
+                    run, loaded.over100us, loaded.over1ms, loaded.max, bareLoaded.over100us,
+                    bareLoaded.over1ms, bareLoaded.max);
+        ours1ms += loaded.over1ms;
+        bare1ms += bareLoaded.over1ms;
+    }
+    std::printf("phases off by more than 1 ms in %d runs: ours %zu, bare %zu; ours / bare: %s "
+                "(aim: within 2)\n",
+                LOADED_RUNS, ours1ms, bare1ms,
+                bare1ms ? std::to_string(double(ours1ms) / double(bare1ms)).c_str()
+                        : (ours1ms ? "inf" : "0/0"));
+
+    std::string body;
+    for (int i = 0; i < WORD_LIST_ENTRIES; ++i)
+        body += "ab 5 5\n";
+    first = portsim::writes().size();
+    playWordList(body);
+    const std::vector<std::int64_t> edges = recordedEdges(first);
+    if (edges.size() != std::size_t(4 * WORD_LIST_ENTRIES))
+        return 1;
+    const auto [entryLate, entryWorst] = lateness(edges, 4, INTERVAL_MS);
+    const auto [secondLate, secondWorst] = lateness(edges, 2, INTERVAL_MS);
+    std::printf("\nword list of %d entries \"ab 5 5\": first cells of entries late by more than "
+                "1 ms: %zu (worst %.2f us); second cells: %zu (worst %.2f us)\n",
+                WORD_LIST_ENTRIES, entryLate, entryWorst, secondLate, secondWorst);
     return 0;
 }

@@ -22,6 +22,7 @@ std::array<std::uint8_t, ADDRESS_MASK + 1> registers{};
 std::vector<unsigned> claimedBases;
 int refusal = 0;
 bool tracing = false;
+std::function<void(unsigned, std::uint8_t)> writeHook;
 
 std::vector<portsim::Write>& record()
 {
@@ -112,6 +113,8 @@ std::uint8_t portio_read(unsigned address)
 void portio_write(std::uint8_t value, unsigned address)
 {
     address &= ADDRESS_MASK;
+    if (writeHook)
+        writeHook(address, value);
     std::vector<portsim::Write>& writes = record();
     if (writes.size() == writes.capacity())
         writes.reserve(2 * writes.capacity());
@@ -145,6 +148,7 @@ void reset()
     claimedBases.clear();
     refusal = 0;
     tracing = false;
+    writeHook = nullptr;
     record().clear();
 }
 
@@ -166,6 +170,11 @@ void setHardware(unsigned address, std::uint8_t value)
 const std::vector<Write>& writes()
 {
     return record();
+}
+
+void beforeWrite(std::function<void(unsigned address, std::uint8_t value)> hook)
+{
+    writeHook = std::move(hook);
 }
 
 void traceDataLines()

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // The simulated port behind portio.h: three hardware registers in memory per
@@ -17,8 +18,8 @@ struct Write {
     std::uint8_t value; // raw hardware value
 };
 
-// Forgets every write and register value, accepts claims again and stops the
-// trace.
+// Forgets every write and register value, accepts claims again, stops the
+// trace and removes the write hook.
 void reset();
 
 // Makes the next claims fail with `error` (an errno value, EPERM by default);
@@ -34,6 +35,11 @@ void setHardware(unsigned address, std::uint8_t value);
 // handler (portio_write_data_in_handler) changes the register and is traced,
 // but is not recorded here: recording may allocate.
 const std::vector<Write>& writes();
+
+// Runs `hook` at the start of every recorded write, before the write takes
+// the clock's time: a test can move a virtual clock there, as if the access
+// itself took that long. An empty hook removes it.
+void beforeWrite(std::function<void(unsigned address, std::uint8_t value)> hook);
 
 // Prints every change of the data register on standard error as
 // "<seconds since start with microseconds>  <U+2800 + byte>  0x<hex>".

@@ -5,8 +5,10 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
+#include <fcntl.h>
 #include <iterator>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,24 +40,79 @@ int formatMs(char* at, std::size_t room, std::int64_t ns)
                          us / 1000, us % 1000);
 }
 
+// Writes all of `data`, going on after a short write; false at the first
+// failure, with part of it perhaps written.
+bool writeAll(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= std::size_t(written);
+    }
+    return true;
+}
+
+// Opens `path` for reading and appending and locks it, as a regular file
+// only: a device or a pipe could give anything, or block. -1 on failure.
+int openLocked(const std::string& path, struct stat& status)
+{
+    const int fd = ::open(path.c_str(),
+                          O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return -1;
+    // Locked before its size is read: the size is what a failed append is
+    // cut back to.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        fcntl(fd, F_SETFL, O_APPEND) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Renames `path` to the first free "<path less .csv>.N.csv", whose name goes
+// to `setAside`. A link fails rather than replace a file already there.
+bool setAsideFile(const std::string& path, std::string& setAside)
+{
+    const std::string stem = path.size() > 4 && path.compare(path.size() - 4, 4, ".csv") == 0
+                                 ? path.substr(0, path.size() - 4)
+                                 : path;
+    for (unsigned n = 1; setAside.empty(); ++n) {
+        std::string name = stem + '.' + std::to_string(n) + ".csv";
+        if (link(path.c_str(), name.c_str()) == 0)
+            setAside = std::move(name);
+        else if (errno != EEXIST || n == 1000)
+            return false;
+    }
+    return unlink(path.c_str()) == 0;
+}
+
 } // namespace
 
 void TimingSummary::add(const CellTiming& cell)
 {
     const std::int64_t delay = cell.onset - cell.targetOnset;
     const std::int64_t error = cell.hold - cell.targetHold;
+    // Each edge lies somewhere in its bracket: the real delay and error may be
+    // off by as much again as the bracket is wide.
+    const std::int64_t margin = std::max<std::int64_t>(cell.uncertainty, 0);
     ++cells;
     worstOnsetDelay = worse(worstOnsetDelay, delay);
     worstHoldError = worse(worstHoldError, error);
-    if (std::llabs(delay) > WARNING_NS || std::llabs(error) > WARNING_NS)
+    if (std::llabs(delay) + margin > WARNING_NS || std::llabs(error) + margin > WARNING_NS)
         ++beyondWarning;
 }
 
 std::string TimingSummary::text() const
 {
-    std::string line = std::to_string(cells) + (cells == 1 ? " cell" : " cells") +
-                       " \u00b7 worst onset delay " + duration(worstOnsetDelay) +
-                       " \u00b7 worst hold error " + duration(worstHoldError);
+    std::string line = (aborted ? "Aborted after " : "") + std::to_string(cells) +
+                       (cells == 1 ? " cell" : " cells") + " \u00b7 worst onset delay " +
+                       duration(worstOnsetDelay) + " \u00b7 worst hold error " +
+                       duration(worstHoldError);
     if (warning())
         line += " \u00b7 " + std::to_string(beyondWarning) +
                 (beyondWarning == 1 ? " cell" : " cells") + " off by more than 1 ms";
@@ -64,60 +121,90 @@ std::string TimingSummary::text() const
 
 const char TimeAudit::HEADER[] =
     "session_start,send_mode,pass,index,code,data_byte,target_onset_ms,onset_ms,onset_delay_ms,"
-    "target_hold_ms,hold_ms,hold_error_ms,port\n";
+    "target_hold_ms,hold_ms,hold_error_ms,edge_uncertainty_ms,port\n";
 
-TimeAudit::TimeAudit(std::ostream* out, std::string sessionStart, std::string sendMode,
-                     const std::string& port)
-    : out(out), prefix(std::move(sessionStart) + ',' + sendMode + ','), suffix(',' + port + '\n')
+TimingFile::~TimingFile()
 {
+    close();
 }
 
-bool TimeAudit::open(std::ofstream& file, const std::string& path, std::string& setAside)
+void TimingFile::close()
 {
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+    length = 0;
+    unended = false;
+}
+
+bool TimingFile::open(const std::string& path, std::string& setAside)
+{
+    close();
     setAside.clear();
     // Only as much of the first line as a header can be: a huge file costs
     // nothing to check.
-    // Only a regular file is read: a device or a pipe could give anything, or
-    // block.
-    std::string first;
-    struct stat status;
-    if (stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
-        first.resize(sizeof HEADER);
-        std::ifstream existing(path, std::ios::binary);
-        existing.read(first.data(), std::streamsize(first.size()));
-        first.resize(std::size_t(existing.gcount()));
-    }
-    if (!first.empty() && first.compare(0, sizeof HEADER - 1, HEADER) != 0) {
-        const std::string stem = path.size() > 4 && path.compare(path.size() - 4, 4, ".csv") == 0
-                                     ? path.substr(0, path.size() - 4)
-                                     : path;
-        // A link fails rather than replace a file already there.
-        for (unsigned n = 1; setAside.empty(); ++n) {
-            std::string name = stem + '.' + std::to_string(n) + ".csv";
-            if (link(path.c_str(), name.c_str()) == 0)
-                setAside = std::move(name);
-            else if (errno != EEXIST || n == 1000)
-                return false;
-        }
-        if (unlink(path.c_str()) != 0)
+    char first[sizeof TimeAudit::HEADER - 1];
+    for (;;) {
+        struct stat status;
+        fd = openLocked(path, status);
+        if (fd < 0)
             return false;
+        length = std::uint64_t(status.st_size);
+        if (length == 0 || (pread(fd, first, sizeof first, 0) == ssize_t(sizeof first) &&
+                            std::memcmp(first, TimeAudit::HEADER, sizeof first) == 0))
+            break;
+        // Set aside once; a foreign header again means someone else is at
+        // work on this name.
+        if (!setAside.empty() || !setAsideFile(path, setAside)) {
+            close();
+            return false;
+        }
+        close();
     }
-    file.open(path, std::ios::out | std::ios::app | std::ios::binary);
-    if (!file.is_open())
+    char last = '\n';
+    if (length > 0 && pread(fd, &last, 1, off_t(length - 1)) != 1) {
+        close();
         return false;
-    file.seekp(0, std::ios::end);
-    if (file.tellp() == 0)
-        file << HEADER << std::flush;
-    return file.good();
+    }
+    unended = last != '\n';
+    if (length == 0 && !append(TimeAudit::HEADER, sizeof TimeAudit::HEADER - 1)) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool TimingFile::append(const char* rows, std::size_t size)
+{
+    if (fd < 0)
+        return false;
+    if ((!unended || writeAll(fd, "\n", 1)) && writeAll(fd, rows, size)) {
+        length += size + (unended ? 1 : 0);
+        unended = false;
+        return true;
+    }
+    // Half a row would shift every column of what a reader takes for the
+    // next one. Should even this fail, the next open ends the torn line.
+    if (ftruncate(fd, off_t(length)) != 0)
+        unended = true;
+    return false;
+}
+
+TimeAudit::TimeAudit(TimingFile* file, std::string sessionStart, std::string sendMode,
+                     const std::string& port)
+    : file(file), prefix(std::move(sessionStart) + ',' + sendMode + ','), suffix(',' + port + '\n')
+{
+    // Reserved before the send: a batch never grows while cells are raised.
+    if (file)
+        batch.reserve(BATCH_BYTES + ROW_BYTES + prefix.size() + suffix.size());
 }
 
 void TimeAudit::cellPresented(const CellTiming& cell)
 {
     totals.add(cell);
-    if (!out)
+    if (!file || failed)
         return;
-    // Formatted on the stack: a send of millions of cells costs no memory.
-    char row[256];
+    char row[ROW_BYTES];
     std::size_t n = 0;
     const auto put = [&](int written) {
         n = std::min(sizeof row, n + std::size_t(written > 0 ? written : 0));
@@ -127,21 +214,29 @@ void TimeAudit::cellPresented(const CellTiming& cell)
         put(std::snprintf(row + n, sizeof row - n, "%d", cell.code));
     put(std::snprintf(row + n, sizeof row - n, ",%u,", unsigned(cell.dataByte)));
     const std::int64_t times[] = {cell.targetOnset, cell.onset, cell.onset - cell.targetOnset,
-                                  cell.targetHold,  cell.hold,  cell.hold - cell.targetHold};
+                                  cell.targetHold,  cell.hold,  cell.hold - cell.targetHold,
+                                  cell.uncertainty};
     for (std::size_t i = 0; i < std::size(times); ++i) {
         put(formatMs(row + n, sizeof row - n, times[i]));
         if (i + 1 < std::size(times))
             put(std::snprintf(row + n, sizeof row - n, ","));
     }
-    out->write(prefix.data(), std::streamsize(prefix.size()));
-    out->write(row, std::streamsize(n));
-    out->write(suffix.data(), std::streamsize(suffix.size()));
+    batch.append(prefix).append(row, n).append(suffix);
+    if (batch.size() >= BATCH_BYTES)
+        flush();
+}
+
+void TimeAudit::flush()
+{
+    if (!batch.empty() && !failed && !file->append(batch.data(), batch.size()))
+        failed = true;
+    batch.clear();
 }
 
 bool TimeAudit::finish()
 {
-    if (!out)
+    if (!file)
         return true;
-    out->flush();
-    return out->good();
+    flush();
+    return !failed;
 }

@@ -3,8 +3,8 @@
 
 #include "pport.h"
 
+#include <cstddef>
 #include <cstdint>
-#include <ostream>
 #include <string>
 
 // The worst timing of the cells of one transmission, for the operator.
@@ -15,22 +15,63 @@ struct TimingSummary {
     std::uint64_t cells = 0;
     std::int64_t worstOnsetDelay = 0; // ns, the largest in magnitude, signed
     std::int64_t worstHoldError = 0;  // ns, likewise
-    std::uint64_t beyondWarning = 0;  // cells whose delay or error exceeds WARNING_NS
+    // Cells whose delay or error, widened by the edges' uncertainty, exceeds
+    // WARNING_NS: a cell is only called within when it surely was.
+    std::uint64_t beyondWarning = 0;
+    // The send stopped before its end (Abort, or a text file that could not
+    // be read on).
+    bool aborted = false;
 
     void add(const CellTiming& cell);
     bool warning() const { return beyondWarning != 0; }
     // One line in UTF-8, times in µs below a millisecond, else in ms:
     // "250 cells · worst onset delay 4 µs · worst hold error 3 µs", followed
-    // by " · 2 cells off by more than 1 ms" when there are such cells.
+    // by " · 2 cells off by more than 1 ms" when there are such cells. An
+    // aborted send begins "Aborted after 12 cells · " instead.
     std::string text() const;
 };
 
+// A timing file open for appending: it only ever grows by whole rows. An
+// append that fails partway (a full disk, the file size limit) is cut away
+// again, so a reader never meets half a row.
+class TimingFile
+{
+public:
+    TimingFile() = default;
+    ~TimingFile();
+    TimingFile(const TimingFile&) = delete;
+    TimingFile& operator=(const TimingFile&) = delete;
+
+    // Opens `path` for appending, without following a link, and writes the
+    // header row when the file is new or empty. Only a regular file is taken.
+    // A file whose first line is another header (an earlier version's
+    // columns) is first renamed to the first free "<path less .csv>.N.csv",
+    // N from 1, whose name goes to `setAside`: every file keeps one set of
+    // columns, and no row is lost. The file stays locked until it is closed,
+    // so that cutting back a failed append can never take another program's
+    // rows. False when the file cannot be opened, locked or set aside, or the
+    // header not written.
+    bool open(const std::string& path, std::string& setAside);
+    bool isOpen() const { return fd >= 0; }
+
+    // Appends `size` bytes of whole rows, after a line end when the file's
+    // last line has none (left by a crash or another program). On failure
+    // the file is cut back to what it held before and false returned.
+    bool append(const char* rows, std::size_t size);
+
+private:
+    void close();
+
+    int fd = -1;
+    std::uint64_t length = 0; // what the file holds: a failed append is cut back to it
+    bool unended = false;     // its last byte is not a line end
+};
+
 // The time audit of the sends of one session: one CSV row per raised cell,
-// appended to `out` as the cells come (the stream's own buffer bounds what is
-// held back), plus the summary of the transmission. With no stream it only
-// summarises. Columns: see HEADER. Times are in ms with three decimals from
-// the transmission's first scheduled edge; delays and errors are signed
-// (positive: late or long).
+// appended to `file` in batches of whole rows as the cells come, plus the
+// summary of the transmission. With no file it only summarises. Columns: see
+// HEADER. Times are in ms with three decimals from the transmission's first
+// scheduled edge; delays and errors are signed (positive: late or long).
 class TimeAudit : public TransmissionObserver
 {
 public:
@@ -40,27 +81,31 @@ public:
     // random_valid, random_non_valid, random_mixed, single_shot, text_file)
     // begin every row, `port` (drivenPort()) ends it; none may hold a comma or
     // a line end.
-    TimeAudit(std::ostream* out, std::string sessionStart, std::string sendMode,
+    TimeAudit(TimingFile* file, std::string sessionStart, std::string sendMode,
               const std::string& port);
-
-    // Opens `path` for appending and writes the header row when the file is
-    // new or empty. A file whose first line is another header (an earlier
-    // version's columns) is first renamed to the first free "<path less
-    // .csv>.N.csv", N from 1, whose name goes to `setAside`: every file keeps
-    // one set of columns, and no row is lost. False when the file cannot be
-    // opened or set aside, or the header not written.
-    static bool open(std::ofstream& file, const std::string& path, std::string& setAside);
 
     void cellPresented(const CellTiming& cell) override;
 
     const TimingSummary& summary() const { return totals; }
-    // Flushes the rows held back; false when any row could not be written.
+    // Writes the rows held back; false when any row could not be written.
+    // After a failure no further row is written: the file ends at the last
+    // row before it.
     bool finish();
 
 private:
-    std::ostream* out;
+    // Rows are held back up to about this many bytes, so that a send costs
+    // one write per batch, not one per cell.
+    static constexpr std::size_t BATCH_BYTES = 8192;
+    // Room for a row's numbers, between its prefix and suffix.
+    static constexpr std::size_t ROW_BYTES = 256;
+
+    void flush();
+
+    TimingFile* file;
     std::string prefix;
     std::string suffix;
+    std::string batch;
+    bool failed = false;
     TimingSummary totals;
 };
 

@@ -92,6 +92,7 @@ private slots:
     void init() { sim = std::make_unique<PortSession>(); }
     void cleanup()
     {
+        portsim::beforeWrite({});
         sim.reset();
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
@@ -177,7 +178,9 @@ private slots:
     // after " | " the progress reported by each of `probeMs` as "done/total";
     // after a line end the time audit's rows and summary, for the rows that
     // give them. Abort is pressed at `pressMs` unless it is negative; the
-    // clock wakes up `late` (at ms, by µs) late once.
+    // clock wakes up `late` (at ms, by µs) late once, and jumps `slow` (before
+    // the n-th data write from 1, by µs) between an edge's reading and its
+    // write.
     void transmission_data()
     {
         QTest::addColumn<QByteArray>("input");
@@ -185,27 +188,54 @@ private slots:
         QTest::addColumn<qint64>("pressMs");
         QTest::addColumn<Times>("late");
         QTest::addColumn<Times>("probeMs");
+        QTest::addColumn<Times>("slow");
         const auto row = [](const char* name, const QByteArray& input, const char* expected,
-                            qint64 press = -1, const Times& late = {0, 0},
-                            const Times& probes = {}) {
-            QTest::newRow(name) << input << QString(expected) << press << late << probes;
+                            qint64 press = -1, const Times& late = {0, 0}, const Times& probes = {},
+                            const Times& slow = {0, 0}) {
+            QTest::newRow(name) << input << QString(expected) << press << late << probes << slow;
         };
         row("two passes with trigger and pause; a wake-up 2.5 ms late", "1 ab 2,10,5,20,30",
             "0:63 10:0 15:1 35:0 67.5:3 87.5:0 117.5:1 137.5:0 167.5:3 187.5:0 end 217.5 | 1/5 "
             "2/5 5/5\n"
-            "S,m,0,0,,63,0.000,0.000,0.000,10.000,10.000,0.000,P\n"
-            "S,m,1,1,97,1,15.000,15.000,0.000,20.000,20.000,0.000,P\n"
-            "S,m,1,2,98,3,65.000,67.500,2.500,20.000,20.000,0.000,P\n"
-            "S,m,2,1,97,1,117.500,117.500,0.000,20.000,20.000,0.000,P\n"
-            "S,m,2,2,98,3,167.500,167.500,0.000,20.000,20.000,0.000,P\n"
+            "S,m,0,0,,63,0.000,0.000,0.000,10.000,10.000,0.000,0.000,P\n"
+            "S,m,1,1,97,1,15.000,15.000,0.000,20.000,20.000,0.000,0.000,P\n"
+            "S,m,1,2,98,3,65.000,67.500,2.500,20.000,20.000,0.000,0.000,P\n"
+            "S,m,2,1,97,1,117.500,117.500,0.000,20.000,20.000,0.000,0.000,P\n"
+            "S,m,2,2,98,3,167.500,167.500,0.000,20.000,20.000,0.000,0.000,P\n"
             "5 cells · worst onset delay 2.5 ms · worst hold error 0 µs · 1 cell off by more "
             "than 1 ms",
             -1, {65, 2500}, {20, 50, 200});
         row("a code without a cell keeps its place; a hold 12 µs long", "1 #b 1,0,0,10,5",
             "15:3 25.012:0 end 30.012\n"
-            "S,m,1,2,98,3,15.000,15.000,0.000,10.000,10.012,0.012,P\n"
+            "S,m,1,2,98,3,15.000,15.000,0.000,10.000,10.012,0.012,0.000,P\n"
             "1 cell · worst onset delay 0 µs · worst hold error 12 µs",
             -1, {25, 12});
+        // An edge is only known to lie within its bracket: a cell counts as
+        // within 1 ms only when its error and the bracket together are.
+        row("a hold 0.5 ms long, its raising bracket 0.6 ms wide: off", "1 a 1,0,0,10,5",
+            "0.6:1 10.5:0 end 15.5\n"
+            "S,m,1,1,97,1,0.000,0.000,0.000,10.000,10.500,0.500,0.600,P\n"
+            "1 cell · worst onset delay 0 µs · worst hold error 500 µs · 1 cell off by more than 1 "
+            "ms",
+            -1, {10, 500}, {}, {1, 600});
+        row("a hold 0.4 ms long, its lowering bracket 0.6 ms wide: within", "1 a 1,0,0,10,5",
+            "0:1 11:0 end 15.4\n"
+            "S,m,1,1,97,1,0.000,0.000,0.000,10.000,10.400,0.400,0.600,P\n"
+            "1 cell · worst onset delay 0 µs · worst hold error 400 µs",
+            -1, {10, 400}, {}, {2, 600});
+        // An edge is only known to lie within its bracket: a cell counts as
+        // within 1 ms only when its error and the bracket together are.
+        row("a hold 0.5 ms long, its raising bracket 0.6 ms wide: off", "1 a 1,0,0,10,5",
+            "0.6:1 10.5:0 end 15.5\n"
+            "S,m,1,1,97,1,0.000,0.000,0.000,10.000,10.500,0.500,0.600,P\n"
+            "1 cell · worst onset delay 0 µs · worst hold error 500 µs · 1 cell off by more than 1 "
+            "ms",
+            -1, {10, 500}, {}, {1, 600});
+        row("a hold 0.4 ms long, its lowering bracket 0.6 ms wide: within", "1 a 1,0,0,10,5",
+            "0:1 11:0 end 15.4\n"
+            "S,m,1,1,97,1,0.000,0.000,0.000,10.000,10.400,0.400,0.600,P\n"
+            "1 cell · worst onset delay 0 µs · worst hold error 400 µs",
+            -1, {10, 400}, {}, {2, 600});
         row("no trigger, no pause; random code 200 raised as is", "2 \xC8 1,0,0,7,3",
             "0:200 7:0 end 10");
         row("longest times in full", "1 a 1,4294967295,4294967295,1,4294967295",
@@ -218,8 +248,8 @@ private slots:
         const char* const cells = "1 abcde 1,0,0,100,100";
         row("abort in a hold: lowered at once, the hold it had", cells,
             "0:1 100:0 200:3 250:0 end 250 aborted\n"
-            "S,m,1,1,97,1,0.000,0.000,0.000,100.000,100.000,0.000,P\n"
-            "S,m,1,2,98,3,200.000,200.000,0.000,100.000,50.000,-50.000,P\n"
+            "S,m,1,1,97,1,0.000,0.000,0.000,100.000,100.000,0.000,0.000,P\n"
+            "S,m,1,2,98,3,200.000,200.000,0.000,100.000,50.000,-50.000,0.000,P\n"
             "2 cells · worst onset delay 0 µs · worst hold error 50.0 ms · 1 cell off by more "
             "than 1 ms",
             250);
@@ -232,8 +262,8 @@ private slots:
             "0:1 10:0 30:3 35:0 40:9 41:0 end 43");
         row("last entry word and duration", "file:a 10 20\nb 5",
             "0:1 10:0 30:3 35:0 end 35\n"
-            "S,m,1,1,97,1,0.000,0.000,0.000,10.000,10.000,0.000,P\n"
-            "S,m,2,1,98,3,30.000,30.000,0.000,5.000,5.000,0.000,P\n"
+            "S,m,1,1,97,1,0.000,0.000,0.000,10.000,10.000,0.000,0.000,P\n"
+            "S,m,2,1,98,3,30.000,30.000,0.000,5.000,5.000,0.000,0.000,P\n"
             "2 cells · worst onset delay 0 µs · worst hold error 0 µs");
         row("last entry word only", "file:a 10 20\nb\n", "0:1 10:0 end 30");
         row("numbers as strtol: negative 0, saturated, no digits 0",
@@ -256,9 +286,18 @@ private slots:
         QFETCH(qint64, pressMs);
         QFETCH(Times, late);
         QFETCH(Times, probeMs);
+        QFETCH(Times, slow);
+        portsim::beforeWrite([this, slow, count = 0u](unsigned address, std::uint8_t) mutable {
+            if (address == LPT1_BASE && ++count == slow[0])
+                sim->clock.waitUntil(sim->clock.now() + slow[1] * 1000);
+        });
         Interrupt interrupt;
-        std::ostringstream rows;
-        TimeAudit audit(&rows, "S", "m", "P");
+        QTemporaryDir dir;
+        const QString path = dir.filePath("t.csv");
+        TimingFile file;
+        std::string setAside;
+        QVERIFY(file.open(path.toStdString(), setAside));
+        TimeAudit audit(&file, "S", "m", "P");
         struct Recorder : TransmissionObserver {
             TimeAudit& audit;
             std::uint64_t total = 0, done = 0;
@@ -278,8 +317,12 @@ private slots:
         const Outcome outcome = transmit(input, recorder, interrupt);
         QString actual = edges() + outcomes[int(outcome)] +
                          (seen.isEmpty() ? "" : " | " + seen.join(' '));
+        QVERIFY(audit.finish());
+        QFile rows(path);
+        QVERIFY(rows.open(QIODevice::ReadOnly));
         if (expected.contains('\n'))
-            actual += '\n' + QString::fromStdString(rows.str() + audit.summary().text());
+            actual += '\n' + QString::fromUtf8(rows.readAll().mid(qstrlen(TimeAudit::HEADER))) +
+                      QString::fromStdString(audit.summary().text());
         QCOMPARE(actual, expected);
         QCOMPARE(portsim::hardware(LPT1_BASE), 0);
     }

@@ -5,6 +5,7 @@
 #include "cp437.h"
 #include "failing_allocation.h"
 #include "nubtactile.h"
+#include "termination.h"
 #include "time_audit.h"
 
 #include <QtWidgets>
@@ -12,7 +13,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <sched.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 const QByteArray MAGIC = "#!NUBTactile_CONFIGURATION_FILE!#\n";
 const QString NO_MEM = "Not enough memory. Please stop some programs you are using and try again";
@@ -46,14 +49,14 @@ class TestSessions : public QObject
     QDateTime started;
 
     // A log or time audit with its date-times as "@" where they read in
-    // English (or ISO 8601) and lie within the test.
+    // English (or ISO 8601 with milliseconds) and lie within the test.
     QString fileText(const QString& file = "Alpha_Gamma.log")
     {
         QFile in(file);
         QString text = in.open(QIODevice::ReadOnly) ? QString::fromUtf8(in.readAll()) : "<missing>";
         for (QDateTime t = started; t <= QDateTime::currentDateTime(); t = t.addSecs(1))
             text.replace(QLocale::c().toString(t, "ddd MMM d hh:mm:ss yyyy"), "@")
-                .replace(t.toString(Qt::ISODate) + ',', "@,");
+                .replace(QRegularExpression(t.toString(Qt::ISODate) + "\\.\\d{3},"), "@,");
         return text;
     }
 
@@ -271,7 +274,7 @@ private slots:
         QCOMPARE(form->edges(), "0:63 100:0 600:1 901:0");
         const QString cells = "2 cells · worst onset delay 0 µs · worst hold error ";
         QCOMPARE(summary->text() + (warning->isHidden() ? "" : " !"),
-                 cells + "1.5 ms · 1 cell off by more than 1 ms !");
+                 "Aborted after " + cells + "1.5 ms · 1 cell off by more than 1 ms !");
         form->setFields(1, ALPHA.arg(1).arg("b"));
         form->send_button->click();
         QCOMPARE(summary->text() + (warning->isHidden() ? "" : " !"), cells + "0 µs");
@@ -281,12 +284,53 @@ private slots:
         QCOMPARE(fileText("Alpha_Gamma.timing.1.csv"), QString(earlier));
         QCOMPARE(fileText(), entry("Loop: 3\nText: ab\nAborted!\n") + entry("Loop: 1\nText: b\n"));
         const QString trigger =
-            "@,text,0,0,,63,0.000,0.000,0.000,100.000,100.000,0.000,LPT1: simulated port\n";
+            "@,text,0,0,,63,0.000,0.000,0.000,100.000,100.000,0.000,0.000,LPT1: simulated port\n";
         QCOMPARE(fileText("Alpha_Gamma.timing.csv"),
                  TimeAudit::HEADER + trigger +
-                     "@,text,1,1,97,1,600.000,600.000,0.000,300.000,301.500,1.500,LPT1: simulated port\n" +
+                     "@,text,1,1,97,1,600.000,600.000,0.000,300.000,301.500,1.500,0.000,LPT1: "
+                     "simulated port\n" +
                      trigger +
-                     "@,text,1,1,98,3,600.000,600.000,0.000,300.000,300.000,0.000,LPT1: simulated port\n");
+                     "@,text,1,1,98,3,600.000,600.000,0.000,300.000,300.000,0.000,0.000,LPT1: "
+                     "simulated port\n");
+    }
+
+    // The timing file grows by whole rows only: a last line without its end
+    // (a crash, another program) is ended before the next row, and a write
+    // that the file size limit (`limit` bytes past what the file holds) cuts
+    // short is taken back whole and reported once.
+    void timingFile_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("added"); // to the file, then the messages
+        const QByteArray old = TimeAudit::HEADER + QByteArray(600, 'x');
+        const QString problem = "There was a problem while trying to save the timing information";
+        QTest::newRow("no final line end")
+            << old << -1
+            << "\n@,text,0,0,,63,0.000,0.000,0.000,100.000,100.000,0.000,0.000,LPT1: simulated "
+               "port\n@,text,1,1,97,1,600.000,600.000,0.000,300.000,300.000,0.000,0.000,LPT1: "
+               "simulated port\n";
+        QTest::newRow("cut within a row") << old + '\n' << 10 << problem;
+        QTest::newRow("cut after the missing line end") << old << 1 << problem;
+    }
+    void timingFile()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(int, limit);
+        QFETCH(QString, added);
+        QFile file("Alpha_Gamma.timing.csv");
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
+        file.close();
+        form->setFields(1, ALPHA.arg(1).arg("a"));
+        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
+        rlimit normal;
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &normal), 0);
+        const rlimit limited{rlim_t(before.size() + limit), normal.rlim_max};
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, limit < 0 ? &normal : &limited), 0);
+        form->send_button->click();
+        setrlimit(RLIMIT_FSIZE, &normal);
+        QCOMPARE(fileText("Alpha_Gamma.timing.csv") + form->errors.join('\n'),
+                 QString::fromUtf8(before) + added);
     }
 
     // What is chosen to open (a file's content; none for no file, "<folder>"
@@ -379,7 +423,53 @@ private slots:
         QVERIFY(fileText("<i>big").endsWith("\n2\n15\n"));
         QCOMPARE(workFiles(), (QStringList{"<i>big", "folder"}));
     }
+
+    // SIGTERM while a cell is held (in a child process, on the simulated
+    // port with its trace): the lines are lowered, the send ends as aborted
+    // with its log entry closed and a row for every cell it presented, and
+    // the program ends with the signal's own status.
+    void signalDuringHold()
+    {
+        QTemporaryDir files;
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {"--signalled-child", files.path()});
+        QVERIFY(child.waitForFinished(20000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(child.exitCode(), SIGTERM);
+        QVERIFY(QDir::setCurrent(files.path()));
+        QCOMPARE(fileText(), entry("Loop: 1\nText: ab\nAborted!\n"));
+        QCOMPARE(fileText("Alpha_Gamma.timing.csv").section('\n', 1),
+                 "@,text,0,0,,63,0.000,0.000,0.000,100.000,100.000,0.000,0.000,LPT1: simulated "
+                 "port\n@,text,1,1,97,1,600.000,600.000,0.000,300.000,100.000,-200.000,0.000,"
+                 "LPT1: simulated port\n");
+        QVERIFY(QString::fromUtf8(child.readAllStandardError())
+                    .contains(QRegularExpression("0x01\n *-?[\\d.]+  \u2800  0x00\n$")));
+    }
 };
 
-QTEST_MAIN(TestSessions)
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    // ALPHA sent with logging; at 700 ms, in the first cell's hold, the
+    // process gets SIGTERM, and the transmission goes on only once the
+    // handler has taken it.
+    if (argc == 3 && qstrcmp(argv[1], "--signalled-child") == 0) {
+        ProbeForm form;
+        QDir::setCurrent(QString::fromLocal8Bit(argv[2]));
+        lowerDataLinesOnTermination();
+        portsim::traceDataLines();
+        form.log_check->setChecked(true);
+        form.setFields(1, ALPHA.arg(1).arg("ab"));
+        form.vc.at(700 * NS_PER_MS, [] {
+            kill(getpid(), SIGTERM);
+            while (pendingSignal() == 0)
+                sched_yield();
+        });
+        form.send_button->click();
+        return 3;
+    }
+    TestSessions test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_sessions.moc"

@@ -32,7 +32,6 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", line.c_str());
     };
 #endif
-    window->app = &app;
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         window->move(centredPosition(screen->geometry().size(), window->size()));
     // After the move, so that the box stands where the window would have.

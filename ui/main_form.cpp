@@ -260,6 +260,17 @@ bool main_form::isNumber(const char* text)
     return true;
 }
 
+std::uint32_t main_form::numberOf(const char* digits)
+{
+    constexpr std::uint32_t limit = 2147483647u;
+    std::uint32_t value = 0;
+    for (; *digits; ++digits) {
+        const auto digit = std::uint32_t(*digits - '0');
+        value = value > (limit - digit) / 10 ? limit : value * 10 + digit;
+    }
+    return value;
+}
+
 void main_form::initPPort()
 {
     const std::optional<PortRefusal> refusal = claimChosenPort();

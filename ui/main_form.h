@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QPixmap>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -47,6 +48,9 @@ public:
 
     // True when `text` is non-null, non-empty and only the digits 0 to 9.
     static bool isNumber(const char* text);
+    // The value of digits that isNumber accepted, in base 10; beyond a signed
+    // 32-bit int, 2147483647.
+    static std::uint32_t numberOf(const char* digits);
 
     // True when the form allows a text or random send; otherwise shows the
     // message of the first rule that fails through error().
@@ -121,8 +125,6 @@ public:
         void operator()(Braille_Data* record) const noexcept;
     };
 
-    // Set by main() right after construction; handed to every transmission.
-    QApplication* app = nullptr;
     // The record of the send in progress; null whenever no send runs.
     std::unique_ptr<Braille_Data, RecordDeleter> data;
     // Base I/O address of the port claimed last (0x378 LPT1, 0x278 LPT2).

@@ -11,7 +11,6 @@
 #include <QStatusBar>
 #include <QStyle>
 
-#include <fstream>
 #include <iterator>
 
 namespace
@@ -53,19 +52,20 @@ void main_form::buildTimingSummary()
 Outcome main_form::transmit(const char* sendMode,
                             const std::function<SendProgress::Result(TransmissionObserver*)>& play)
 {
-    const QString started = sendStarted.toString(Qt::ISODate);
+    // With milliseconds, so that two sends in one second keep their rows
+    // apart; the log's line shows the same moment to the second.
+    const QString started = sendStarted.toString(Qt::ISODateWithMs);
     // A patient's file needs the patient's names; a single shot or a text file
     // sent without them is summarised only.
     const bool audited = log_check->isChecked() && !patient_name_text->text().isEmpty() &&
                          !patient_last_name_text->text().isEmpty();
-    std::ofstream file;
+    TimingFile file;
     std::string setAside;
     // Told before the stimulus, like the log's; the send goes out all the
     // same. A file that failed here gets no rows, so it is not told again.
     const bool opened =
         audited &&
-        TimeAudit::open(file, patientFileName(QStringLiteral(".timing.csv")).toUtf8().toStdString(),
-                        setAside);
+        file.open(patientFileName(QStringLiteral(".timing.csv")).toUtf8().toStdString(), setAside);
     if (audited && !opened)
         error(AUDIT_PROBLEM);
     if (!setAside.empty())
@@ -75,7 +75,10 @@ Outcome main_form::transmit(const char* sendMode,
     TimeAudit audit(opened ? &file : nullptr, started.toStdString(), sendMode, drivenPort());
     const SendProgress::Result result = play(&audit);
     const bool saved = audit.finish();
-    showTimingSummary(audit.summary());
+    // A send cut short says so: its worst times cover only the cells it had.
+    TimingSummary summary = audit.summary();
+    summary.aborted = result.outcome != Outcome::Completed;
+    showTimingSummary(summary);
     // A signal ends the program once the send's files are complete: no box
     // may keep it waiting for an operator who is gone.
     if (pendingSignal())

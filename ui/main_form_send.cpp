@@ -36,17 +36,9 @@ bool isNumberField(const QLineEdit* field)
     return !bytes.contains('\0') && main_form::isNumber(bytes.constData());
 }
 
-// Base 10 like strtol; anything beyond a signed 32-bit int becomes
-// 2147483647, whatever the width of long. Only called on fields that passed
-// isNumberField.
 std::uint32_t fieldNumber(const QLineEdit* field)
 {
-    const QByteArray bytes = fieldBytes(field);
-    errno = 0;
-    const long value = std::strtol(bytes.constData(), nullptr, 10);
-    if (errno == ERANGE || value > INT_MAX)
-        return INT_MAX;
-    return std::uint32_t(value);
+    return main_form::numberOf(fieldBytes(field).constData());
 }
 
 const char NO_THREAD[] = "Nothing was sent: the transmission could not be started: ";
@@ -136,9 +128,9 @@ void main_form::fillSequence()
 // one during it ends the log entry as aborted.
 void main_form::setTimes()
 {
-    // A send is already running (this slot was reached from its event
-    // processing): its record must stay where it is.
-    if (data)
+    // A send is already running (this slot was reached while the window's
+    // events ran during it): it goes on undisturbed.
+    if (SendProgress::running())
         return;
     if (!checkValues())
         return;
@@ -177,7 +169,7 @@ void main_form::endLogAfterFailure()
 
 void main_form::setPins()
 {
-    if (data)
+    if (SendProgress::running())
         return;
     if (!isNumberField(pins_duration_text)) {
         error("The duration time has a wrong format. Please check it and try again");

@@ -26,19 +26,6 @@
 namespace
 {
 
-// A duration that isNumber accepted, read in base 10. Like the main window's
-// times it saturates at 2147483647 ms rather than wrapping to a short hold.
-std::uint32_t durationMs(const QString& digits)
-{
-    constexpr std::uint32_t limit = 2147483647u;
-    std::uint32_t value = 0;
-    for (const QChar c : digits) {
-        const std::uint32_t digit = std::uint32_t(c.unicode() - u'0');
-        value = value > (limit - digit) / 10 ? limit : value * 10 + digit;
-    }
-    return value;
-}
-
 // The code of one composed character, by the main window's conversion. That
 // leaves out a character code page 437 lacks; here it becomes code 0, which
 // has no cell, so it is still held for its duration, without a dot.
@@ -143,7 +130,7 @@ void trainer_form::sendChar(const QString& string)
     }
     record->triggerTime = 0;
     record->afterTriggerTime = 0;
-    record->charTime = durationMs(char_text->text());
+    record->charTime = main_form::numberOf(duration.constData());
     record->intervalTime = 0;
     record->loops = 1;
     record->length = 1;
