@@ -14,7 +14,7 @@ results=$work/results
 program=$build/ui/nubtactile
 probe=$build/tests/parport_probe
 # A hang anywhere in the guest must end as a failure, well before CI's limit;
-# a whole run takes about two minutes.
+# a whole run takes two to three minutes.
 boot_timeout=600
 
 note() {
