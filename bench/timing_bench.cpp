@@ -21,11 +21,11 @@
 // rises after the previous entry's last interval, against the second cells.
 
 #include "clock.h"
+#include "entry_queue.h"
 #include "nubtactile.h"
 #include "pins.h"
 #include "portio_sim.h"
 #include "pport.h"
-#include "entry_queue.h"
 #include "send_progress.h"
 #include "word_list.h"
 

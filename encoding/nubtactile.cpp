@@ -154,7 +154,8 @@ int setWord(Braille_Data& record, const char* text)
     return 1;
 }
 
-int generateRandomSequence(Braille_Data& record, std::uint32_t length)
+int generateRandomSequence(Braille_Data& record, std::uint32_t length,
+                           const std::function<bool(std::uint32_t drawn)>& going)
 {
     record.length = 0;
     // The operator may ask for any length; a length the machine cannot hold
@@ -169,6 +170,11 @@ int generateRandomSequence(Braille_Data& record, std::uint32_t length)
 
     const std::int32_t mode = record.mode;
     for (std::uint32_t i = 0; i < length; ++i) {
+        if (going && i % 65536 == 0 && i != 0 && !going(i)) {
+            record.word.reset();
+            record.length = 0;
+            return ENCODE_CANCELLED;
+        }
         for (;;) {
             const auto code = static_cast<std::uint16_t>(std::rand() % 256);
             codes[i] = code;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <memory>
 
 // The six-dot cell as the program drives it. A cell is six booleans in the row
@@ -69,11 +70,18 @@ constexpr int ENCODE_NO_MEMORY = -1;
 // (length 0, word untouched), or ENCODE_NO_MEMORY.
 int setWord(Braille_Data& record, const char* text);
 
+// Result of generateRandomSequence when `going` said stop: the record is left
+// with length 0 and no sequence.
+constexpr int ENCODE_CANCELLED = -2;
+
 // Fills `length` and `word` with `length` random codes drawn with rand() % 256,
 // accepted by record.mode: 2 only valid codes, 3 only codes without a cell,
 // 4 any code (each accepted code also printed on standard output, one decimal
 // per line). Any other mode accepts any code silently. Returns 1, or
-// ENCODE_NO_MEMORY (nothing drawn, nothing printed).
-int generateRandomSequence(Braille_Data& record, std::uint32_t length);
+// ENCODE_NO_MEMORY (nothing drawn, nothing printed). `going`, when given, is
+// asked after every 65536 codes with the count drawn so far; when it returns
+// false the drawing stops with ENCODE_CANCELLED.
+int generateRandomSequence(Braille_Data& record, std::uint32_t length,
+                           const std::function<bool(std::uint32_t drawn)>& going = {});
 
 #endif

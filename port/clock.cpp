@@ -6,7 +6,8 @@
 #include <ctime>
 #include <sys/prctl.h>
 
-namespace {
+namespace
+{
 
 RealClock realClock;
 Clock* installed = &realClock;

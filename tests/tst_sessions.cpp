@@ -196,7 +196,8 @@ private slots:
         form->setFields(1, ALPHA.arg(1).arg("ab"));
         form->vc.at(form->vc.now() + 1000 * NS_PER_MS, [] { throw std::bad_alloc(); });
         form->send_button->click();
-        QCOMPARE(form->errors.join('\n') + ' ' + form->edges(), NO_MEM + " 0:63 100:0 600:1 900:0 1000:0");
+        QCOMPARE(form->errors.join('\n') + ' ' + form->edges(),
+                 NO_MEM + " 0:63 100:0 600:1 900:0 1000:0");
         QCOMPARE(fileText(), entry("Loop: 1\nText: ab\nAborted!\n"));
     }
 

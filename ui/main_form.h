@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QPixmap>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,6 +27,7 @@ class QMenu;
 class QMenuBar;
 class QPushButton;
 struct Braille_Data;
+class Interrupt;
 class TransmissionObserver;
 struct TimingSummary;
 
@@ -192,15 +194,29 @@ private:
     // When the send in progress began: the log's "Session started on" and the
     // time audit's session_start are this one moment.
     QDateTime sendStarted;
+    // The session log's name for the send in progress, when it is logged.
+    QByteArray logFileName;
+    // A log problem met on the preparation's thread, to be told on the
+    // window's.
+    std::atomic<bool> logProblemPending{false};
 
     // Claims the port of the LPT action that is on, into `port`.
     std::optional<PortRefusal> claimChosenPort();
 
     // State of the sending and logging slots.
 
-    // Fills the record in `data` for a text or random send from the form.
-    // Throws std::bad_alloc when its codes do not fit in memory.
-    void fillSequence();
+    // What the form asks a text or random send to present, read on the
+    // window's thread into the record in `data` (times, loop, mode) and here.
+    struct Request {
+        std::string bytes;        // text mode: the word in code page 437, NULs left out
+        std::uint32_t length = 0; // random modes: the codes to draw
+    };
+    Request readSequence();
+    // Draws or encodes the codes of `request` into `data`, on any thread,
+    // telling its progress as 0 to 500 of `permille`. Throws std::bad_alloc
+    // when they do not fit in memory; false when `cancel` stopped it.
+    bool encodeSequence(const Request& request, const Interrupt& cancel,
+                        std::atomic<int>& permille);
 
     // The send_mode column of the time audit for a mode (0 to 4).
     static const char* sendModeName(int mode);
@@ -214,10 +230,23 @@ private:
                      const std::function<SendProgress::Result(TransmissionObserver*)>& play);
     void showTimingSummary(const TimingSummary& summary);
 
+    // The log's part of a send that reads the window: when the send began,
+    // whether it is logged and under which name.
+    void beginLog();
+    // The log entry's head and presented line for the record in `data`, in
+    // pieces, without a widget: the preparation's thread may write it. Stops
+    // when `cancel` is raised; its progress goes from 500 to 1000 in
+    // `permille`.
+    void writeLogHead(const Interrupt& cancel, std::atomic<int>& permille);
     // Writes `text` to the log of the record in `data` and flushes it. Returns
     // false when the log is not open or has failed before; reports the first
-    // failed write of a send through error().
+    // failed write of a send through error(), at once on the window's thread,
+    // or once the preparation is over when written from its thread.
     bool writeLog(const std::string& text);
+    // Reports a log problem now on the window's thread, later from another.
+    void logProblem();
+    // Tells a log problem left by the preparation's thread.
+    void reportLateLogProblem();
     // After a failed allocation: a log entry already begun in the file gets
     // "Aborted!" and its closing lines, as far as memory allows. Never throws.
     void endLogAfterFailure();

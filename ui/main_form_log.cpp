@@ -1,6 +1,7 @@
 #include "main_form.h"
 
 #include "cp437.h"
+#include "interrupt.h"
 #include "nubtactile.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 #include <QDateTime>
 #include <QLineEdit>
 #include <QLocale>
+#include <QThread>
 
 #include <array>
 #include <string>
@@ -88,6 +90,20 @@ void main_form::reportLogProblem()
         QApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
+void main_form::logProblem()
+{
+    if (QThread::currentThread() == thread())
+        reportLogProblem();
+    else
+        logProblemPending = true;
+}
+
+void main_form::reportLateLogProblem()
+{
+    if (logProblemPending.exchange(false))
+        reportLogProblem();
+}
+
 bool main_form::writeLog(const std::string& text)
 {
     std::fstream& log = data->logFile;
@@ -98,24 +114,37 @@ bool main_form::writeLog(const std::string& text)
     log.flush();
     if (log.good())
         return true;
-    reportLogProblem();
+    logProblem();
     return false;
 }
 
 void main_form::startLog()
 {
+    beginLog();
+    const Interrupt never;
+    std::atomic<int> permille{0};
+    writeLogHead(never, permille);
+}
+
+void main_form::beginLog()
+{
     sendStarted = QDateTime::currentDateTime();
-    const QDateTime started = sendStarted;
     if (!data)
         return;
     data->log = log_check->isChecked();
-    if (!data->log)
+    logFileName = data->log ? patientFileName(QStringLiteral(".log")).toUtf8() : QByteArray();
+}
+
+void main_form::writeLogHead(const Interrupt& cancel, std::atomic<int>& permille)
+{
+    const QDateTime started = sendStarted;
+    if (!data || !data->log)
         return;
 
     // Everything that needs memory is made before the file is opened, so that
     // a failed allocation leaves no part of an entry behind.
     const Braille_Data& record = *data;
-    const QByteArray fileName = patientFileName(QStringLiteral(".log")).toUtf8();
+    const QByteArray& fileName = logFileName;
     std::string head = ASTERISKS + "\n";
     head += "Session started on: " + dateText(started) + "\n";
     head += "\n";
@@ -135,7 +164,7 @@ void main_form::startLog()
 
     data->logFile.open(fileName.constData(), std::ios::out | std::ios::app | std::ios::binary);
     if (!data->logFile.is_open()) {
-        reportLogProblem();
+        logProblem();
         return;
     }
     if (!writeLog(head))
@@ -148,9 +177,10 @@ void main_form::startLog()
             piece += ", ";
         piece += texts[record.word[i] & 0xFF];
         if (piece.size() >= LOG_PIECE_BYTES) {
-            if (!writeLog(piece))
+            if (cancel.raised() || !writeLog(piece))
                 return;
             piece.clear();
+            permille = 500 + int(500 * std::uint64_t(i) / record.length);
         }
     }
     // An empty random list has no line end of its own: the tail's first one

@@ -1,6 +1,7 @@
 #include "main_form.h"
 
 #include "cp437.h"
+#include "interrupt.h"
 #include "nubtactile.h"
 #include "termination.h"
 
@@ -97,35 +98,51 @@ bool main_form::checkValues()
     return true;
 }
 
-void main_form::fillSequence()
+main_form::Request main_form::readSequence()
 {
     data->triggerTime = fieldNumber(trigger_time_text);
     data->afterTriggerTime = fieldNumber(after_trigger_time_text);
     data->charTime = fieldNumber(char_time_text);
     data->intervalTime = fieldNumber(after_char_time_text);
-
-    int encoded;
+    Request request;
     const int mode = mode_combo->currentIndex();
     if (mode == MODE_TEXT) {
         data->loops = fieldNumber(loop_count_text);
         data->mode = MODE_TEXT;
-        std::string bytes = textToCp437(word_text->text());
+        request.bytes = textToCp437(word_text->text());
         // NUL has no cell; left in, it would end the C string and drop the rest.
-        bytes.erase(std::remove(bytes.begin(), bytes.end(), '\0'), bytes.end());
-        encoded = setWord(*data, bytes.c_str());
+        request.bytes.erase(std::remove(request.bytes.begin(), request.bytes.end(), '\0'),
+                            request.bytes.end());
     } else {
         data->loops = 1;
         data->mode = mode;
-        encoded = generateRandomSequence(*data, fieldNumber(sequence_length_text));
+        request.length = fieldNumber(sequence_length_text);
     }
+    return request;
+}
+
+bool main_form::encodeSequence(const Request& request, const Interrupt& cancel,
+                               std::atomic<int>& permille)
+{
+    const int encoded =
+        data->mode == MODE_TEXT
+            ? setWord(*data, request.bytes.c_str())
+            : generateRandomSequence(*data, request.length, [&](std::uint32_t drawn) {
+                  permille = int(500 * std::uint64_t(drawn) / request.length);
+                  return !cancel.raised();
+              });
     if (encoded == ENCODE_NO_MEMORY)
         throw std::bad_alloc();
+    permille = 500;
+    return encoded != ENCODE_CANCELLED;
 }
 
 // Both send slots end any failed allocation, wherever it happens, in the
 // memory message: the record is released with its log, and the program goes
 // on. Failures before the transmission leave nothing sent and nothing logged;
-// one during it ends the log entry as aborted.
+// one during it ends the log entry as aborted. Drawing the codes and writing
+// their log line may take minutes: it happens on a thread of its own, under a
+// dialog that Cancel ends, with nothing sent.
 void main_form::setTimes()
 {
     // A send is already running (this slot was reached while the window's
@@ -135,14 +152,33 @@ void main_form::setTimes()
     if (!checkValues())
         return;
     try {
+        bool prepared = false;
         {
             const BusyCursor busy;
             data.reset(new Braille_Data);
-            fillSequence();
-            startLog();
+            const Request request = readSequence();
+            beginLog();
+            prepared =
+                SendProgress::prepare([&](const Interrupt& cancel, std::atomic<int>& permille) {
+                    if (!encodeSequence(request, cancel, permille))
+                        return;
+                    // The send begins now, however long the codes took to draw.
+                    sendStarted = QDateTime::currentDateTime();
+                    writeLogHead(cancel, permille);
+                });
+        }
+        reportLateLogProblem();
+        if (!prepared) {
+            endLogAfterFailure();
+            data.reset();
+            endIfSignalled();
+            if (closeAfterSend)
+                close();
+            return;
         }
         send();
     } catch (const std::bad_alloc&) {
+        reportLateLogProblem();
         endLogAfterFailure();
         data.reset();
         error(NO_MEMORY);

@@ -1,15 +1,20 @@
 #include "send_progress.h"
 
+#include "termination.h"
+
 #include <QEventLoop>
 #include <QProgressDialog>
 #include <QTimer>
 
 #include <climits>
+#include <exception>
+#include <thread>
 
 namespace
 {
 
 TransmissionThread* active = nullptr;
+Interrupt* preparing = nullptr;
 
 // Cells the audit does not want still leave the ring.
 TransmissionObserver discard;
@@ -29,13 +34,65 @@ int SendProgress::shownValue(std::uint64_t step, std::uint64_t total)
 
 bool SendProgress::running()
 {
-    return active != nullptr;
+    return active || preparing;
 }
 
 void SendProgress::abortRunning()
 {
     if (active)
         active->abort();
+    if (preparing)
+        preparing->raise();
+}
+
+bool SendProgress::prepare(
+    const std::function<void(const Interrupt& cancel, std::atomic<int>& permille)>& work)
+{
+    Interrupt cancel;
+    std::atomic<int> permille{0};
+    std::atomic<bool> done{false};
+    std::exception_ptr failure;
+    QProgressDialog dialog(QStringLiteral("Preparing..."), QStringLiteral("Cancel"), 0, 1000);
+    dialog.setObjectName(QStringLiteral("NUBTactile"));
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setAutoReset(false);
+    dialog.setAutoClose(false);
+    // Shown by the timer below, not by its own guess.
+    dialog.setMinimumDuration(INT_MAX);
+    dialog.reset();
+    QObject::connect(&dialog, &QProgressDialog::canceled, &dialog, [&cancel] { cancel.raise(); });
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(POLL_MS);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (dialog.isVisible() && !dialog.wasCanceled())
+            dialog.setValue(permille.load());
+        if (done.load())
+            loop.quit();
+    });
+    QTimer::singleShot(PREPARE_SHOW_MS, &dialog, [&dialog] { dialog.show(); });
+
+    preparing = &cancel;
+    setActiveInterrupt(&cancel);
+    std::thread worker([&] {
+        try {
+            work(cancel, permille);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done.store(true);
+    });
+    poll.start();
+    loop.exec();
+    // The loop also ends when the application quits: the work stops first.
+    if (!done.load())
+        cancel.raise();
+    worker.join();
+    setActiveInterrupt(nullptr);
+    preparing = nullptr;
+    if (failure)
+        std::rethrow_exception(failure);
+    return !cancel.raised();
 }
 
 SendProgress::Result SendProgress::run(TransmissionThread::Play play, TransmissionObserver* audit,

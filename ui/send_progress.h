@@ -3,6 +3,7 @@
 
 #include "transmission_thread.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -28,7 +29,19 @@ public:
     static Result run(TransmissionThread::Play play, TransmissionObserver* audit = nullptr,
                       const std::function<bool(Interrupt&)>& supply = {});
 
-    // Whether a send is running, and Abort for it (a closing window).
+    // Runs `work` on a thread of its own while the window's thread stays
+    // responsive: what would freeze it (drawing two billion codes, writing
+    // their log line) goes there. When it takes longer than PREPARE_SHOW_MS a
+    // modal "Preparing..." dialog shows its progress (`permille`, which
+    // `work` raises from 0 to 1000) with "Cancel". Cancel, a closing window
+    // or a terminating signal raise the interrupt that `work` is given; it
+    // should then return soon. Returns false when it was raised. What `work`
+    // throws is thrown again here. `work` must not touch a widget.
+    static bool
+    prepare(const std::function<void(const Interrupt& cancel, std::atomic<int>& permille)>& work);
+
+    // Whether a send is being prepared or running, and Abort for it (a
+    // closing window).
     static bool running();
     static void abortRunning();
 
@@ -41,6 +54,7 @@ public:
 
     // How often the window's side looks at the transmission.
     static constexpr int POLL_MS = 5;
+    static constexpr int PREPARE_SHOW_MS = 500;
 };
 
 #endif

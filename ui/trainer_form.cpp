@@ -156,11 +156,10 @@ void trainer_form::sendChar(const QString& string)
             Outcome outcome = Outcome::Completed;
             QString failure;
             try {
-                outcome = SendProgress::run(
-                              [&cell](TransmissionObserver& observer, const Interrupt& interrupt) {
-                                  return sendToParallelPort(cell, observer, interrupt);
-                              })
-                              .outcome;
+                outcome = SendProgress::run([&cell](TransmissionObserver& observer,
+                                                    const Interrupt& interrupt) {
+                              return sendToParallelPort(cell, observer, interrupt);
+                          }).outcome;
             } catch (const std::system_error& refused) {
                 failure = QStringLiteral("Nothing was sent: the transmission could not be "
                                          "started: ") +
