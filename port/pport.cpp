@@ -3,6 +3,7 @@
 #include "clock.h"
 #include "interrupt.h"
 #include "nubtactile.h"
+#include "parallel_port.h"
 #include "pins.h"
 #include "portio.h"
 
@@ -33,8 +34,6 @@
 namespace
 {
 
-// Data lines D0-D7 and the four control pins (connector pins 1, 14, 16, 17).
-constexpr int DATA_AND_CONTROL_PINS = 0xF00FF;
 constexpr int ALL_DATA_LINES = 0xFF;
 // The TRIGGER cell: all six dots.
 constexpr int TRIGGER_BYTE = 63;
@@ -74,6 +73,9 @@ public:
     Timeline(TransmissionObserver& observer, const Interrupt& interrupt)
         : observer(observer), interrupt(interrupt), clock(currentClock())
     {
+        // A failure of an earlier send must not end this one at its first
+        // cell: the port may work again, and if not, this send finds out.
+        parallelPort().forgetFailure();
     }
 
     // Fixes the origin at the first call: the first edge is due now.
@@ -209,21 +211,20 @@ std::optional<PortRefusal> initializeParallelPort(int base)
         refusal.lines.push_back("PARALLEL PORT NOT FOUND");
         return refusal;
     }
-    pin_output_mode(DATA_AND_CONTROL_PINS);
-    clear_pin(ALL_DATA_LINES);
     return std::nullopt;
 }
 
 std::string drivenPort()
 {
-    switch (lp_base) {
+    const int base = parallelPort().base();
+    switch (base) {
     case LPT1_BASE:
         return portio_driven("LPT1");
     case LPT2_BASE:
         return portio_driven("LPT2");
     default: {
         char name[16];
-        std::snprintf(name, sizeof name, "0x%x", unsigned(lp_base));
+        std::snprintf(name, sizeof name, "0x%x", unsigned(base));
         return portio_driven(name);
     }
     }
@@ -264,7 +265,7 @@ Outcome sendToParallelPort(EntrySource& entries, TransmissionObserver& observer,
     return timeline.finish() ? Outcome::Completed : Outcome::Aborted;
 }
 
-void resetParallelPort(int /*port*/)
+void resetParallelPort()
 {
     clear_pin(ALL_DATA_LINES);
 }

@@ -106,7 +106,7 @@ private slots:
         const QByteArray lines = capturedOutput(stderr, [&] {
             set_pin(0x40013); // a control pin too, which is no data line
             clock.waitUntil(clock.now() + 250 * MS);
-            resetParallelPort(LPT1_BASE);
+            resetParallelPort();
         });
         QCOMPARE(lines.mid(12, 12) + lines.mid(36), QByteArray("  \u2813  0x13\n  \u2800  0x00\n"));
         QCOMPARE(qRound64((lines.mid(24, 12).toDouble() - lines.left(12).toDouble()) * 1e6),

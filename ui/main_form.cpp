@@ -475,7 +475,7 @@ void main_form::closeEvent(QCloseEvent* event)
         file.write(LPT1Action->isChecked() ? "LPT1\n" : "LPT2\n");
         file.close();
     }
-    resetParallelPort(port);
+    resetParallelPort();
 
     deleteLater();
     QCoreApplication::exit(0);

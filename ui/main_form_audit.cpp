@@ -1,7 +1,7 @@
 #include "main_form.h"
 
 #include "nubtactile.h"
-#include "portio.h"
+#include "pins.h"
 #include "termination.h"
 #include "time_audit.h"
 
