@@ -187,7 +187,7 @@ cases=(
     "a member of lp, without root, sends through the device|check_unprivileged;window-device;lpt1;0x378"
     "SIGTERM in the middle of a one-minute hold lowers the lines|check_terminated;window-device;term;0x378;a0;143"
     "refused: ppdev not loaded|check_refusal;refused-ppdev;can't open /dev/parport1: No such file or directory (no such port, or the ppdev driver is not loaded: sudo modprobe ppdev)"
-    "refused: lp holds the port|check_refusal;refused-lp;can't open /dev/parport1: No such device or address (another driver, usually lp, holds the port)"
+    "refused: lp holds the port|check_refusal;refused-lp;can't open /dev/parport1: No such device or address (another program, possibly another NUBTactile, or the printer driver lp holds the port)"
     "refused: a user outside group lp|check_refusal;refused-group;can't open /dev/parport1: Permission denied (the user must be in group lp)"
     "refused: no port at all|check_refusal;refused-noport;no parport device for 0x378 (the kernel lists no parallel port)"
     "root without ppdev: LPT1 by direct I/O at 0x378|check_send;window-direct;lpt1;1;0x378;0x278;LPT1: direct I/O at 0x378"
