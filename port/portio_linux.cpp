@@ -29,6 +29,19 @@ struct Reach {
 
 Reach reach;
 
+// ioperm grants any address, port or none, and an ISA bus with no port there
+// reads 0xFF whatever was written: without a look, the program would send a
+// whole session to nothing and audit it as perfect. A port keeps what is
+// written to its data register while the lines are outputs; only 0 is
+// written, so the cell stays down.
+bool answers(const DirectCalls& direct, unsigned base)
+{
+    constexpr std::uint8_t DATA_INPUT = 0x20;
+    direct.write(std::uint8_t(direct.read(base + 2) & ~DATA_INPUT), base + 2);
+    direct.write(0x00, base);
+    return direct.read(base) == 0x00;
+}
+
 } // namespace
 
 void setDirectCalls(const DirectCalls* calls)
@@ -40,6 +53,7 @@ void setDirectCalls(const DirectCalls* calls)
 
 using portio_linux::reach;
 using portio_linux::Way;
+using portio_linux::answers;
 
 int portio_claim(unsigned base, std::vector<std::string>& reasons)
 {
@@ -49,15 +63,23 @@ int portio_claim(unsigned base, std::vector<std::string>& reasons)
         return 0;
     }
     const int deviceError = errno;
-    if (reach.direct.claim(base) == 0) {
+    const bool permitted = reach.direct.claim(base) == 0;
+    const int directError = permitted ? ENODEV : errno;
+    if (permitted && answers(reach.direct, base)) {
         reach.directBase = base;
         reach.way = Way::Direct;
         return 0;
     }
-    const int directError = errno;
     // Most lab machines reach the port through the device, so its reason is
     // the one the operator can act on; the caller adds the direct way's.
     reasons.push_back(reach.device.refusal(deviceError));
+    if (permitted) {
+        char line[96];
+        std::snprintf(line, sizeof line,
+                      "no port answers at 0x%x (its data register does not keep what is written)",
+                      base);
+        reasons.push_back(line);
+    }
     errno = directError;
     return -1;
 }

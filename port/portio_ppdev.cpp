@@ -165,7 +165,10 @@ std::string Device::refusal(int error) const
         break;
     case ENXIO:
     case EBUSY:
-        line += " (another driver, usually lp, holds the port)";
+        // Both an exclusive claim of another program and the printer driver
+        // make the kernel refuse ours.
+        line += " (another program, possibly another NUBTactile, or the printer driver lp holds "
+                "the port)";
         break;
     case EACCES:
         line += " (the user must be in group lp)";

@@ -22,6 +22,7 @@ std::array<std::uint8_t, ADDRESS_MASK + 1> registers{};
 std::vector<unsigned> claimedBases;
 int refusal = 0;
 bool tracing = false;
+bool recording = true;
 std::function<void(unsigned, std::uint8_t)> writeHook;
 
 std::vector<portsim::Write>& record()
@@ -124,10 +125,12 @@ int portio_write(std::uint8_t value, unsigned address)
     address &= ADDRESS_MASK;
     if (writeHook)
         writeHook(address, value);
-    std::vector<portsim::Write>& writes = record();
-    if (writes.size() == writes.capacity())
-        writes.reserve(2 * writes.capacity());
-    writes.push_back({currentClock().now(), address, value});
+    if (recording) {
+        std::vector<portsim::Write>& writes = record();
+        if (writes.size() == writes.capacity())
+            writes.reserve(2 * writes.capacity());
+        writes.push_back({currentClock().now(), address, value});
+    }
     trace(address, std::exchange(registers[address], value), value);
     return 0;
 }
@@ -149,6 +152,12 @@ void reset()
     tracing = false;
     writeHook = nullptr;
     record().clear();
+    recording = true;
+}
+
+void recordWrites(bool on)
+{
+    recording = on;
 }
 
 void refuseClaims(int error)

@@ -8,7 +8,6 @@
 #include "portio.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 
 // How the transmission keeps its timing while the operator can still abort.
@@ -35,8 +34,6 @@ namespace
 {
 
 constexpr int ALL_DATA_LINES = 0xFF;
-// The TRIGGER cell: all six dots.
-constexpr int TRIGGER_BYTE = 63;
 
 std::int64_t msToNs(std::uint32_t ms)
 {
@@ -174,7 +171,7 @@ bool playSequence(Timeline& timeline, const Sequence& sequence, std::uint32_t en
     timeline.start();
 
     if (sequence.triggerTime != 0 &&
-        !timeline.present(TRIGGER_BYTE, sequence.triggerTime, {0, 0, -1, 0, 0, 0, 0, 0, 0}))
+        !timeline.present(braille2int(TRIGGER), sequence.triggerTime, {0, 0, -1, 0, 0, 0, 0, 0, 0}))
         return false;
     timeline.gap(sequence.afterTriggerTime);
 
@@ -198,7 +195,7 @@ bool playSequence(Timeline& timeline, const Sequence& sequence, std::uint32_t en
 
 Sequence sequenceOf(const Braille_Data& record)
 {
-    return {record.word.get(),   record.length,   record.loops,        record.triggerTime,
+    return {record.word.get(),       record.length,   record.loops,        record.triggerTime,
             record.afterTriggerTime, record.charTime, record.intervalTime, record.mode};
 }
 
@@ -253,8 +250,8 @@ Outcome sendToParallelPort(EntrySource& entries, TransmissionObserver& observer,
     Timeline timeline(observer, interrupt);
     Entry entry;
     for (std::uint32_t number = 1; entries.next(entry, interrupt); ++number) {
-        const Sequence sequence{entry.codes, entry.length, 1, 0, 0, entry.hold, entry.interval,
-                                MODE_TEXT};
+        const Sequence sequence{entry.codes, entry.length,   1,        0, 0,
+                                entry.hold,  entry.interval, MODE_TEXT};
         if (!playSequence(timeline, sequence, number))
             return timeline.stopped();
     }

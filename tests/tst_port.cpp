@@ -103,11 +103,14 @@ private slots:
     {
         VirtualClock clock(RealClock().now());
         portsim::traceDataLines();
+        portsim::recordWrites(false); // as the simulated program: traced, not kept
+        const std::size_t kept = portsim::writes().size();
         const QByteArray lines = capturedOutput(stderr, [&] {
             set_pin(0x40013); // a control pin too, which is no data line
             clock.waitUntil(clock.now() + 250 * MS);
             resetParallelPort();
         });
+        QCOMPARE(portsim::writes().size(), kept);
         QCOMPARE(lines.mid(12, 12) + lines.mid(36), QByteArray("  \u2813  0x13\n  \u2800  0x00\n"));
         QCOMPARE(qRound64((lines.mid(24, 12).toDouble() - lines.left(12).toDouble()) * 1e6),
                  250000);

@@ -29,6 +29,9 @@ namespace
 using Refusals = QMap<QString, int>; // call ("open", "CLAIM", "ioperm", ...) -> errno
 QStringList trace;                   // every call, e.g. "open=/dev/parport0 WDATA=13 ioperm=378"
 Refusals refused;
+// What the direct way's registers keep of what was written to them; a port
+// that is not there ("latch" refused) keeps nothing and reads 0x42.
+QMap<unsigned, std::uint8_t> latched;
 // The kernel's list of ports, as in the emulated PC whose firmware lists the
 // port at 0x278 first.
 std::vector<ppdev::ListedPort> listed;
@@ -79,8 +82,14 @@ const ppdev::DeviceCalls DEVICE{
 
 const portio_linux::DirectCalls DIRECT{
     [](unsigned base) { return call("ioperm", "ioperm=" + QString::number(base, 16)); },
-    [](unsigned a) { return std::uint8_t(call("", QString::asprintf("inb=%x", a), 0x42)); },
-    [](std::uint8_t v, unsigned a) { call("", QString::asprintf("outb=%02x@%x", v, a)); }};
+    [](unsigned a) {
+        return std::uint8_t(call("", QString::asprintf("inb=%x", a), latched.value(a, 0x42)));
+    },
+    [](std::uint8_t v, unsigned a) {
+        call("", QString::asprintf("outb=%02x@%x", v, a));
+        if (!refused.contains("latch"))
+            latched[a] = v;
+    }};
 
 } // namespace
 
@@ -97,6 +106,7 @@ private slots:
     void init()
     {
         trace.clear();
+        latched.clear();
         listed = EMULATED_PC;
     }
     void cleanup()
@@ -126,8 +136,16 @@ private slots:
         // Claims: device first, direct I/O second.
         row("LPT1 by the device at its address", {}, "c378 w0:13 r1 d",
             open + "=0 WDATA=13 RSTATUS =78 [LPT: /dev/parport1 at 0x378]");
-        row("lp holds the port: direct", {{"CLAIM", ENXIO}}, "c378 w0:13 r1 d",
-            open + "close ioperm=378 =0 outb=13@378 inb=379 =42 [LPT: direct I/O at 0x378]");
+        const QString look = "ioperm=378 inb=37a outb=42@37a outb=00@378 inb=378 ";
+        row("lp holds the port: direct, once the port answers", {{"CLAIM", ENXIO}},
+            "c378 w0:13 r1 d",
+            open + "close " + look + "=0 outb=13@378 inb=379 =42 [LPT: direct I/O at 0x378]");
+        row("direct I/O permitted, but no port answers", {{"CLAIM", ENXIO}, {"latch", 1}}, "c378 d",
+            open + "close " + look +
+                "=-1 [] | can't open /dev/parport1: No such device or "
+                "address (another program, possibly another NUBTactile, or the printer driver "
+                "lp holds the port)\nno port answers at 0x378 (its data register does not "
+                "keep what is written)\n");
         row("no port listed, no direct", {{"ioperm", EPERM}}, "n c378 d",
             "ioperm=378 =-1 [] | no parport device for 0x378 (the kernel lists no parallel "
             "port)\n");
@@ -139,16 +157,19 @@ private slots:
             "user must be in group lp)\n");
         row("exclusive access refused", {{"EXCL", EBUSY}, {"ioperm", ENOSYS}}, "c378",
             "open=/dev/parport1 EXCL close ioperm=378 =-1 | can't open /dev/parport1: Device or "
-            "resource busy (another driver, usually lp, holds the port)\n");
+            "resource busy (another program, possibly another NUBTactile, or the printer "
+            "driver lp holds the port)\n");
         row("set-up refused", {{"CLAIM", ENXIO}, {"ioperm", ENOSYS}}, "i378",
             open + "close ioperm=378 =38 | can't open /dev/parport1: No such device or address "
-                   "(another driver, usually lp, holds the port)\ncan't get IO permissions!: "
+                   "(another program, possibly another NUBTactile, or the printer driver lp "
+                   "holds the port)\ncan't get IO permissions!: "
                    "Function not implemented\nPARALLEL PORT NOT FOUND\n");
         row("the held port kept; another let go before; one without a device", {{"ioperm", ENOSYS}},
             "c378 c378 w0:13 c278 w0:13 c3bc w0:13 r0",
-            open + "=0 =0 WDATA=13 RELEASE close open=/dev/parport0 EXCL CLAIM =0 WDATA=13 "
-                   "RELEASE close ioperm=3bc =-1 =00 | no parport device for 0x3bc (the kernel lists "
-                   "only parport0 at 0x278, parport1 at 0x378)\n");
+            open +
+                "=0 =0 WDATA=13 RELEASE close open=/dev/parport0 EXCL CLAIM =0 WDATA=13 "
+                "RELEASE close ioperm=3bc =-1 =00 | no parport device for 0x3bc (the kernel lists "
+                "only parport0 at 0x278, parport1 at 0x378)\n");
 
         // Registers through the device.
         row("control: direction only when it changes, bits 4, 6, 7 dropped; status read only", {},
@@ -241,10 +262,8 @@ private slots:
             QTest::newRow(name) << entries << QString(expected);
         };
         row("one port at 0x378", {"parport0=888\t0\n"}, "LPT1 0 LPT2 -");
-        row("two, 0x278 listed first", {"parport0=632\t0\n", "parport1=888\t0\n"},
-            "LPT1 1 LPT2 0");
-        row("two, 0x378 listed first", {"parport0=888\t0\n", "parport1=632\t0\n"},
-            "LPT1 0 LPT2 1");
+        row("two, 0x278 listed first", {"parport0=632\t0\n", "parport1=888\t0\n"}, "LPT1 1 LPT2 0");
+        row("two, 0x378 listed first", {"parport0=888\t0\n", "parport1=632\t0\n"}, "LPT1 0 LPT2 1");
         row("a card only", {"parport0=53264\t53272\n"}, "LPT1 0 LPT2 -");
         row("on-board 0x378 and a card", {"parport0=53264\t53272\n", "parport1=888\t0\n"},
             "LPT1 1 LPT2 0");
@@ -265,7 +284,8 @@ private slots:
             QVERIFY(QDir(folder.path()).mkdir(name));
             QFile file(folder.filePath(name + "/base-addr"));
             if (!entry.section('=', 1).isEmpty())
-                QVERIFY(file.open(QIODevice::WriteOnly) && file.write(entry.section('=', 1).toUtf8()));
+                QVERIFY(file.open(QIODevice::WriteOnly) &&
+                        file.write(entry.section('=', 1).toUtf8()));
         }
         QStringList meant;
         const auto listed = ppdev::readPortList(folder.path().toStdString());
