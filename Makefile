@@ -15,8 +15,8 @@ SANITIZED_DIR ?= build-sanitized
 SANITIZED_JOBS ?= 2
 SANITIZED_TIMEOUT ?= 300
 
-.PHONY: all deps configure build test test-sanitized bench bench-timing bench-port-write \
-	bench-file-open run clean
+.PHONY: all deps configure build test test-sanitized test-kernel bench bench-timing \
+	bench-port-write bench-file-open run clean
 
 all: build
 
@@ -40,6 +40,12 @@ test-sanitized: deps
 	cmake --build $(SANITIZED_DIR) -j $(SANITIZED_JOBS)
 	cd $(SANITIZED_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure \
 		-j $(SANITIZED_JOBS) --timeout $(SANITIZED_TIMEOUT)
+
+# The real program on Linux's parport driver in an emulated PC; the kernel
+# and the guest's files go to $(BUILD_DIR)/kernel-test/.
+test-kernel: build
+	scripts/install-deps kernel
+	tests/kernel/run.sh $(BUILD_DIR)
 
 # Each measurement is a target of its own, so that one can run alone and a
 # failure names the measurement it ended; `make -k bench` still runs the rest.

@@ -31,6 +31,9 @@ namespace
 constexpr unsigned BASE = 0x378;
 constexpr int BATCHES = 301;
 
+// The device the parport measurements claim.
+ppdev::Device parport;
+
 using WriteFn = void (*)(std::uint8_t value, unsigned address);
 
 // Median over BATCHES of the mean cost of one write within a batch of `perBatch`
@@ -63,27 +66,38 @@ void printUnavailable(const char* way, const std::string& reason)
     std::printf("  %-32s not available here: %s\n", way, reason.c_str());
 }
 
+void writeSimulated(std::uint8_t value, unsigned address)
+{
+    portio_write(value, address);
+}
+
 void simulated()
 {
     constexpr int perBatch = 1000;
     portsim::reset();
     // Keeps the recording from growing without bound; its capacity stays.
     const auto forget = [] { portsim::reset(); };
-    printCost("simulated port", medianNsPerWrite(portio_write, 0, perBatch, forget), perBatch);
+    printCost("simulated port", medianNsPerWrite(writeSimulated, 0, perBatch, forget), perBatch);
     portsim::reset();
+}
+
+void writeParport(std::uint8_t value, unsigned address)
+{
+    parport.write(value, address);
 }
 
 void device()
 {
     constexpr int perBatch = 100;
-    if (ppdev::claim(BASE) != 0) {
-        printUnavailable("parport device for 0x378", ppdev::refusal(errno));
+    if (parport.claim(BASE) != 0) {
+        printUnavailable("parport device for 0x378", parport.refusal(errno));
         return;
     }
-    const std::string way = "parport device " + ppdev::held();
-    const std::uint8_t current = ppdev::read(BASE);
-    printCost(way.c_str(), medianNsPerWrite(ppdev::write, current, perBatch, nullptr), perBatch);
-    ppdev::release();
+    const std::string way = "parport device " + parport.held();
+    std::uint8_t current = 0;
+    parport.read(BASE, current);
+    printCost(way.c_str(), medianNsPerWrite(writeParport, current, perBatch, nullptr), perBatch);
+    parport.release();
 }
 
 // The parport back-end with every register access sent to /dev/null, which
@@ -117,11 +131,11 @@ void deviceRoundTrip()
     const char* way = "parport back-end on /dev/null";
     const ppdev::DeviceCalls nullDevice{oneListedPort, nullOpen, nullIoctl, nullClose};
     ppdev::setDeviceCalls(&nullDevice);
-    if (ppdev::claim(BASE) != 0) {
+    if (parport.claim(BASE) != 0) {
         printUnavailable(way, std::string("/dev/null: ") + std::strerror(errno));
     } else {
-        printCost(way, medianNsPerWrite(ppdev::write, 0, perBatch, nullptr), perBatch);
-        ppdev::release();
+        printCost(way, medianNsPerWrite(writeParport, 0, perBatch, nullptr), perBatch);
+        parport.release();
     }
     ppdev::setDeviceCalls(nullptr);
 }

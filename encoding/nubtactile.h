@@ -2,7 +2,6 @@
 #define NUBTACTILE_H
 
 #include <cstdint>
-#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -44,10 +43,9 @@ enum Mode : std::int32_t {
 
 // One transmission: what to send, with which times (milliseconds), and its log.
 // A record is made for exactly one transmission and discarded after it; it owns
-// its code sequence and its log stream.
+// its code sequence; whether it is logged is all it knows of the log.
 struct Braille_Data {
     bool log = false;
-    std::fstream logFile;
     bool pins[8] = {};
     std::uint32_t triggerTime = 0;
     std::uint32_t afterTriggerTime = 0;

@@ -11,14 +11,10 @@
 //
 // When both ways are refused, the device's reason is the line portio_claim
 // adds ("can't open /dev/parport0: ..." with its hint), and it returns -1 with
-// errno from the direct way, for the caller's final line.
+// errno from the direct way, for the caller's final line. Only the device's
+// accesses can fail: inb and outb are instructions.
 namespace portio_linux
 {
-
-enum class Way { None, Device, Direct };
-
-// The way the last claim took.
-Way claimedWay();
 
 // The direct way's three primitives: ioperm/inb/outb unless a test installs
 // its own.

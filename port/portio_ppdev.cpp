@@ -1,7 +1,6 @@
 #include "portio_ppdev.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -44,49 +43,16 @@ constexpr DeviceCalls systemCalls{systemList, systemOpen, systemIoctl, systemClo
 // call and nothing more on top of the ioctl.
 DeviceCalls calls = systemCalls;
 
-enum class Direction { Unknown, Forward, Reverse };
-
-int fd = -1;
-unsigned heldBase = 0;
-// The device the last claim tried ("/dev/parport1"), or empty when no listed
-// port was left for its base; then `listedText` says what the kernel lists.
-std::string triedPath;
-std::string listedText;
-unsigned triedAddress = 0;
-Direction direction = Direction::Unknown;
-// The data register's content while the lines are outputs and we wrote it last.
-bool dataKnown = false;
-unsigned char dataValue = 0;
-// The first failure since the claim. Atomic: the window's thread reads it
-// after a transmission that another thread ran.
-std::atomic<int> failedWith{0};
-
 constexpr unsigned DATA = 0;
 constexpr unsigned STATUS = 1;
 constexpr unsigned CONTROL = 2;
 constexpr unsigned char CONTROL_LINES = 0x0F;
 constexpr unsigned char CONTROL_REVERSE = 0x20;
 
-// Only the first failure is kept: an access that fails once fails for every
-// later edge too. Printing it here would cost time between two edges.
-void reportFailure()
+// A failed call that left errno at 0 still failed.
+int lastError()
 {
-    int none = 0;
-    failedWith.compare_exchange_strong(none, errno ? errno : EIO);
-}
-
-bool setDirection(Direction wanted)
-{
-    int reverse = wanted == Direction::Reverse ? 1 : 0;
-    if (calls.ioctl(fd, PPDATADIR, &reverse) < 0) {
-        direction = Direction::Unknown;
-        dataKnown = false;
-        return false;
-    }
-    direction = wanted;
-    if (wanted != Direction::Forward)
-        dataKnown = false;
-    return true;
+    return errno ? errno : EIO;
 }
 
 } // namespace
@@ -143,7 +109,7 @@ std::optional<ListedPort> portFor(unsigned base, const std::vector<ListedPort>& 
     return std::nullopt;
 }
 
-int claim(unsigned base)
+int Device::claim(unsigned base)
 {
     if (fd >= 0 && base == heldBase)
         return 0;
@@ -176,15 +142,13 @@ int claim(unsigned base)
         errno = error;
         return -1;
     }
-    fd = opened;
     heldBase = base;
     direction = Direction::Unknown;
-    dataKnown = false;
-    failedWith = 0;
+    fd = opened;
     return 0;
 }
 
-std::string refusal(int error)
+std::string Device::refusal(int error) const
 {
     if (triedPath.empty()) {
         char line[48];
@@ -201,7 +165,10 @@ std::string refusal(int error)
         break;
     case ENXIO:
     case EBUSY:
-        line += " (another driver, usually lp, holds the port)";
+        // Both an exclusive claim of another program and the printer driver
+        // make the kernel refuse ours.
+        line += " (another program, possibly another NUBTactile, or the printer driver lp holds "
+                "the port)";
         break;
     case EACCES:
         line += " (the user must be in group lp)";
@@ -212,35 +179,20 @@ std::string refusal(int error)
     return line;
 }
 
-void release()
+void Device::release()
 {
-    if (fd < 0)
+    // Given up before it is closed, so that a signal handler never writes
+    // to a number the system may already have handed to another file.
+    const int held = fd.exchange(-1);
+    if (held < 0)
         return;
-    calls.ioctl(fd, PPRELEASE, nullptr);
-    calls.close(fd);
-    fd = -1;
+    calls.ioctl(held, PPRELEASE, nullptr);
+    calls.close(held);
     heldBase = 0;
     direction = Direction::Unknown;
-    dataKnown = false;
 }
 
-bool claimed()
-{
-    return fd >= 0;
-}
-
-int failedError()
-{
-    return failedWith.load();
-}
-
-std::string failure()
-{
-    const int error = failedWith.load();
-    return error ? "can't access " + triedPath + ": " + std::strerror(error) : std::string();
-}
-
-std::string held()
+std::string Device::held() const
 {
     if (fd < 0)
         return {};
@@ -249,82 +201,76 @@ std::string held()
     return triedPath + address;
 }
 
-std::uint8_t read(unsigned address)
+std::string Device::path() const
 {
+    return fd < 0 ? std::string() : triedPath;
+}
+
+int Device::read(unsigned address, std::uint8_t& value)
+{
+    value = 0;
     if (fd < 0)
         return 0;
-    unsigned char value = 0;
+    unsigned char byte = 0;
     switch (address - heldBase) {
     case DATA:
-        if (dataKnown)
-            return dataValue;
-        if (calls.ioctl(fd, PPRDATA, &value) < 0) {
-            reportFailure();
-            return 0;
-        }
-        // Only an output latch keeps its value; input lines change by themselves.
-        if (direction == Direction::Forward) {
-            dataKnown = true;
-            dataValue = value;
-        }
-        return value;
+        if (calls.ioctl(fd, PPRDATA, &byte) < 0)
+            return lastError();
+        break;
     case STATUS:
-        if (calls.ioctl(fd, PPRSTATUS, &value) < 0) {
-            reportFailure();
-            return 0;
-        }
-        return value;
+        if (calls.ioctl(fd, PPRSTATUS, &byte) < 0)
+            return lastError();
+        break;
     case CONTROL:
-        if (calls.ioctl(fd, PPRCONTROL, &value) < 0) {
-            reportFailure();
-            return 0;
-        }
-        value &= CONTROL_LINES;
+        if (calls.ioctl(fd, PPRCONTROL, &byte) < 0)
+            return lastError();
+        byte &= CONTROL_LINES;
         if (direction == Direction::Reverse)
-            value |= CONTROL_REVERSE;
-        return value;
+            byte |= CONTROL_REVERSE;
+        break;
+    default:
+        return 0;
+    }
+    value = byte;
+    return 0;
+}
+
+int Device::write(std::uint8_t value, unsigned address)
+{
+    if (fd < 0)
+        return 0;
+    unsigned char byte = value;
+    switch (address - heldBase) {
+    case DATA:
+        return calls.ioctl(fd, PPWDATA, &byte) < 0 ? lastError() : 0;
+    case CONTROL: {
+        byte &= CONTROL_LINES;
+        int error = calls.ioctl(fd, PPWCONTROL, &byte) < 0 ? lastError() : 0;
+        const Direction wanted =
+            (value & CONTROL_REVERSE) ? Direction::Reverse : Direction::Forward;
+        if (wanted != direction) {
+            int reverse = wanted == Direction::Reverse ? 1 : 0;
+            if (calls.ioctl(fd, PPDATADIR, &reverse) < 0) {
+                direction = Direction::Unknown;
+                error = error ? error : lastError();
+            } else {
+                direction = wanted;
+            }
+        }
+        return error;
+    }
     default:
         return 0;
     }
 }
 
-void write(std::uint8_t value, unsigned address)
+void Device::writeDataInHandler(std::uint8_t value) const
 {
-    if (fd < 0)
-        return;
-    switch (address - heldBase) {
-    case DATA: {
-        unsigned char data = value;
-        if (calls.ioctl(fd, PPWDATA, &data) < 0) {
-            dataKnown = false;
-            reportFailure();
-            return;
-        }
-        dataKnown = direction == Direction::Forward;
-        dataValue = data;
-        return;
-    }
-    case CONTROL: {
-        unsigned char lines = value & CONTROL_LINES;
-        if (calls.ioctl(fd, PPWCONTROL, &lines) < 0)
-            reportFailure();
-        const Direction wanted =
-            (value & CONTROL_REVERSE) ? Direction::Reverse : Direction::Forward;
-        if (wanted != direction && !setDirection(wanted))
-            reportFailure();
-        return;
-    }
-    default:
-        return;
-    }
-}
-
-void writeDataInHandler(std::uint8_t value)
-{
-    if (fd < 0)
+    const int held = fd.load();
+    if (held < 0)
         return;
     unsigned char data = value;
-    calls.ioctl(fd, PPWDATA, &data);
+    calls.ioctl(held, PPWDATA, &data);
 }
 
 } // namespace ppdev

@@ -1,6 +1,7 @@
 #ifndef PORTIO_PPDEV_H
 #define PORTIO_PPDEV_H
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,10 +18,7 @@
 // inversion of status bit 7 and control bits 0, 1 and 3.
 //
 // Register map (address - base):
-//   0 data:    write PPWDATA; read PPRDATA. While the data lines are outputs
-//              the register holds what was written last, so a read after a
-//              write costs no system call and an edge made by a
-//              read-modify-write is one ioctl.
+//   0 data:    write PPWDATA; read PPRDATA.
 //   1 status:  read PPRSTATUS; writes are ignored (the register is read-only).
 //   2 control: write PPWCONTROL with bits 0-3, then PPDATADIR (0 forward, 1
 //              reverse) when bit 5 (data lines are inputs) differs from the
@@ -29,9 +27,6 @@
 //              until one is set). Bits 4, 6 and 7 are not reachable through
 //              the device: written as nothing, read as 0.
 // Other addresses: writes ignored, reads 0.
-//
-// One thread at a time. A failed access is recorded (failure()), never
-// printed; a failed read gives 0.
 namespace ppdev
 {
 
@@ -72,47 +67,68 @@ struct DeviceCalls {
 // Installs `calls` (copied); nullptr puts the system's calls back.
 void setDeviceCalls(const DeviceCalls* calls);
 
-// Claims the port that `base` means (portFor() over the kernel's list) for
-// this process alone: open O_RDWR | O_CLOEXEC, PPEXCL, PPCLAIM. The
-// descriptor is held until the process ends or the next claim of another
-// base, which first releases and closes it. A claim of the base already held
-// keeps it and succeeds at once. Returns 0, or -1 with errno set: ENODEV when
-// no listed port is left for `base`, otherwise the errno of the refused open
-// or ioctl (ENOENT without the device node, EACCES outside group lp, ENXIO
-// when another driver such as lp holds the port). Prints nothing.
-int claim(unsigned base);
+// One parallel port device held by this process. One thread at a time, but
+// writeDataInHandler(), which a signal handler may call at any moment.
+class Device
+{
+public:
+    Device() = default;
+    ~Device() { release(); }
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
 
-// The line for the last claim, refused with `error`, naming the device it
-// tried: "can't open /dev/parport1: <system error text>", with a hint for the
-// usual causes (ENOENT, EACCES, ENXIO, EBUSY); when no device was left for its
-// base "no parport device for 0x278 (the kernel lists only parport0 at
-// 0x378)", or "(the kernel lists no parallel port)".
-std::string refusal(int error);
+    // Claims the port that `base` means (portFor() over the kernel's list)
+    // for this process alone: open O_RDWR | O_CLOEXEC, PPEXCL, PPCLAIM. The
+    // descriptor is held until release(), destruction or the next claim of
+    // another base, which first releases and closes it. A claim of the base
+    // already held keeps it and succeeds at once. Returns 0, or -1 with errno
+    // set: ENODEV when no listed port is left for `base`, otherwise the errno
+    // of the refused open or ioctl (ENOENT without the device node, EACCES
+    // outside group lp, ENXIO when another driver such as lp holds the port).
+    // Prints nothing.
+    int claim(unsigned base);
 
-// The device held, for the operator: "/dev/parport1 at 0x378", with the
-// address the kernel gives it. Empty when none is held.
-std::string held();
+    // The line for the last claim, refused with `error`, naming the device it
+    // tried: "can't open /dev/parport1: <system error text>", with a hint for
+    // the usual causes (ENOENT, EACCES, ENXIO, EBUSY); when no device was left
+    // for its base "no parport device for 0x278 (the kernel lists only
+    // parport0 at 0x378)", or "(the kernel lists no parallel port)".
+    std::string refusal(int error) const;
 
-// PPRELEASE and close of the held device, if any.
-void release();
+    // The device held, for the operator: "/dev/parport1 at 0x378", with the
+    // address the kernel gives it. Empty when none is held.
+    std::string held() const;
+    // Its node, "/dev/parport1"; empty when none is held.
+    std::string path() const;
 
-// True while a device is held.
-bool claimed();
+    // PPRELEASE and close of the held device, if any.
+    void release();
 
-// The errno of the first access that failed since the last claim; 0 when
-// none did.
-int failedError();
-// "can't access /dev/parport1: <system error text>" for that failure; empty
-// when none.
-std::string failure();
+    // Each returns 0, or the errno of the ioctl that failed (a failed read
+    // gives 0). Nothing is printed or remembered: the caller is between two
+    // edges, and decides what a failure means.
+    int read(unsigned address, std::uint8_t& value);
+    int write(std::uint8_t value, unsigned address);
 
-std::uint8_t read(unsigned address);
-void write(std::uint8_t value, unsigned address);
+    // From a signal handler: writes `value` to the data register of the held
+    // port with one ioctl and nothing else (no report of a failure, no
+    // bookkeeping: the process is ending). Does nothing when no port is held.
+    void writeDataInHandler(std::uint8_t value) const;
 
-// From a signal handler: writes `value` to the data register of the held port
-// with one ioctl and nothing else (no report of a failure, no bookkeeping: the
-// process is ending). Does nothing when no port is held.
-void writeDataInHandler(std::uint8_t value);
+private:
+    enum class Direction { Unknown, Forward, Reverse };
+
+    // Atomic for the signal handler, which may interrupt a release.
+    std::atomic<int> fd{-1};
+    unsigned heldBase = 0;
+    // The device the last claim tried ("/dev/parport1"), or empty when no
+    // listed port was left for its base; then `listedText` says what the
+    // kernel lists.
+    std::string triedPath;
+    std::string listedText;
+    unsigned triedAddress = 0;
+    Direction direction = Direction::Unknown;
+};
 
 } // namespace ppdev
 

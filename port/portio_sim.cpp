@@ -22,6 +22,7 @@ std::array<std::uint8_t, ADDRESS_MASK + 1> registers{};
 std::vector<unsigned> claimedBases;
 int refusal = 0;
 bool tracing = false;
+bool recording = true;
 std::function<void(unsigned, std::uint8_t)> writeHook;
 
 std::vector<portsim::Write>& record()
@@ -105,32 +106,33 @@ int portio_claim(unsigned base, std::vector<std::string>& /*reasons*/)
     return 0;
 }
 
-std::uint8_t portio_read(unsigned address)
+// Memory does not fail, and there is nothing to let go.
+void portio_release() {}
+
+std::string portio_device()
 {
-    return registers[address & ADDRESS_MASK];
+    return {};
 }
 
-void portio_write(std::uint8_t value, unsigned address)
+int portio_read(unsigned address, std::uint8_t& value)
+{
+    value = registers[address & ADDRESS_MASK];
+    return 0;
+}
+
+int portio_write(std::uint8_t value, unsigned address)
 {
     address &= ADDRESS_MASK;
     if (writeHook)
         writeHook(address, value);
-    std::vector<portsim::Write>& writes = record();
-    if (writes.size() == writes.capacity())
-        writes.reserve(2 * writes.capacity());
-    writes.push_back({currentClock().now(), address, value});
+    if (recording) {
+        std::vector<portsim::Write>& writes = record();
+        if (writes.size() == writes.capacity())
+            writes.reserve(2 * writes.capacity());
+        writes.push_back({currentClock().now(), address, value});
+    }
     trace(address, std::exchange(registers[address], value), value);
-}
-
-// Memory does not fail.
-bool portio_failed()
-{
-    return false;
-}
-
-std::string portio_failure()
-{
-    return {};
+    return 0;
 }
 
 void portio_write_data_in_handler(std::uint8_t value, unsigned base)
@@ -150,6 +152,12 @@ void reset()
     tracing = false;
     writeHook = nullptr;
     record().clear();
+    recording = true;
+}
+
+void recordWrites(bool on)
+{
+    recording = on;
 }
 
 void refuseClaims(int error)

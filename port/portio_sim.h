@@ -31,6 +31,11 @@ std::uint8_t hardware(unsigned address);
 // Sets what reading `address` gives, without recording a write (e.g. status lines).
 void setHardware(unsigned address, std::uint8_t value);
 
+// Whether writes are recorded for writes(): on after a reset. The simulated
+// program turns it off, or a rehearsal of hours would hold every edge in
+// memory, and the transmission's thread would allocate to keep them.
+void recordWrites(bool on);
+
 // Every write since the last reset, in order. A write made from a signal
 // handler (portio_write_data_in_handler) changes the register and is traced,
 // but is not recorded here: recording may allocate.

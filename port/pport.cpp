@@ -3,11 +3,11 @@
 #include "clock.h"
 #include "interrupt.h"
 #include "nubtactile.h"
+#include "parallel_port.h"
 #include "pins.h"
 #include "portio.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 
 // How the transmission keeps its timing while the operator can still abort.
@@ -33,11 +33,7 @@
 namespace
 {
 
-// Data lines D0-D7 and the four control pins (connector pins 1, 14, 16, 17).
-constexpr int DATA_AND_CONTROL_PINS = 0xF00FF;
 constexpr int ALL_DATA_LINES = 0xFF;
-// The TRIGGER cell: all six dots.
-constexpr int TRIGGER_BYTE = 63;
 
 std::int64_t msToNs(std::uint32_t ms)
 {
@@ -74,6 +70,9 @@ public:
     Timeline(TransmissionObserver& observer, const Interrupt& interrupt)
         : observer(observer), interrupt(interrupt), clock(currentClock())
     {
+        // A failure of an earlier send must not end this one at its first
+        // cell: the port may work again, and if not, this send finds out.
+        parallelPort().forgetFailure();
     }
 
     // Fixes the origin at the first call: the first edge is due now.
@@ -172,7 +171,7 @@ bool playSequence(Timeline& timeline, const Sequence& sequence, std::uint32_t en
     timeline.start();
 
     if (sequence.triggerTime != 0 &&
-        !timeline.present(TRIGGER_BYTE, sequence.triggerTime, {0, 0, -1, 0, 0, 0, 0, 0, 0}))
+        !timeline.present(braille2int(TRIGGER), sequence.triggerTime, {0, 0, -1, 0, 0, 0, 0, 0, 0}))
         return false;
     timeline.gap(sequence.afterTriggerTime);
 
@@ -196,7 +195,7 @@ bool playSequence(Timeline& timeline, const Sequence& sequence, std::uint32_t en
 
 Sequence sequenceOf(const Braille_Data& record)
 {
-    return {record.word.get(),   record.length,   record.loops,        record.triggerTime,
+    return {record.word.get(),       record.length,   record.loops,        record.triggerTime,
             record.afterTriggerTime, record.charTime, record.intervalTime, record.mode};
 }
 
@@ -209,21 +208,20 @@ std::optional<PortRefusal> initializeParallelPort(int base)
         refusal.lines.push_back("PARALLEL PORT NOT FOUND");
         return refusal;
     }
-    pin_output_mode(DATA_AND_CONTROL_PINS);
-    clear_pin(ALL_DATA_LINES);
     return std::nullopt;
 }
 
 std::string drivenPort()
 {
-    switch (lp_base) {
+    const int base = parallelPort().base();
+    switch (base) {
     case LPT1_BASE:
         return portio_driven("LPT1");
     case LPT2_BASE:
         return portio_driven("LPT2");
     default: {
         char name[16];
-        std::snprintf(name, sizeof name, "0x%x", unsigned(lp_base));
+        std::snprintf(name, sizeof name, "0x%x", unsigned(base));
         return portio_driven(name);
     }
     }
@@ -252,8 +250,8 @@ Outcome sendToParallelPort(EntrySource& entries, TransmissionObserver& observer,
     Timeline timeline(observer, interrupt);
     Entry entry;
     for (std::uint32_t number = 1; entries.next(entry, interrupt); ++number) {
-        const Sequence sequence{entry.codes, entry.length, 1, 0, 0, entry.hold, entry.interval,
-                                MODE_TEXT};
+        const Sequence sequence{entry.codes, entry.length,   1,        0, 0,
+                                entry.hold,  entry.interval, MODE_TEXT};
         if (!playSequence(timeline, sequence, number))
             return timeline.stopped();
     }
@@ -264,7 +262,7 @@ Outcome sendToParallelPort(EntrySource& entries, TransmissionObserver& observer,
     return timeline.finish() ? Outcome::Completed : Outcome::Aborted;
 }
 
-void resetParallelPort(int /*port*/)
+void resetParallelPort()
 {
     clear_pin(ALL_DATA_LINES);
 }

@@ -15,10 +15,10 @@ constexpr int LPT1_BASE = 0x378;
 constexpr int LPT2_BASE = 0x278;
 
 // Claims the port at `base`, makes the eight data lines and the four control
-// pins outputs and lowers all data lines. Asks for precise timers. May be
-// called again for another base. Returns nothing when the port is ready; when
-// it cannot be claimed, the refusal, whose lines end with "PARALLEL PORT NOT
-// FOUND", and no pin can be driven until a later claim succeeds. Prints
+// pins outputs and lowers all data lines. May be called again for another
+// base. Returns nothing when the port is ready; when it cannot be claimed or
+// set up, the refusal, whose lines end with "PARALLEL PORT NOT FOUND", and no
+// pin can be driven until a later claim succeeds. Prints
 // nothing and never ends the process: telling the operator is the caller's.
 [[nodiscard]] std::optional<PortRefusal> initializeParallelPort(int base);
 
@@ -125,7 +125,7 @@ Outcome sendToParallelPort(const Braille_Data& record, TransmissionObserver& obs
 Outcome sendToParallelPort(EntrySource& entries, TransmissionObserver& observer,
                            const Interrupt& interrupt);
 
-// Lowers all eight data lines of the port claimed last. `port` is not used.
-void resetParallelPort(int port);
+// Lowers all eight data lines of the port claimed last.
+void resetParallelPort();
 
 #endif

@@ -56,24 +56,6 @@ bool writeAll(int fd, const char* data, std::size_t size)
     return true;
 }
 
-// Opens `path` for reading and appending and locks it, as a regular file
-// only: a device or a pipe could give anything, or block. -1 on failure.
-int openLocked(const std::string& path, struct stat& status)
-{
-    const int fd = ::open(path.c_str(),
-                          O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return -1;
-    // Locked before its size is read: the size is what a failed append is
-    // cut back to.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
-        fcntl(fd, F_SETFL, O_APPEND) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // Renames `path` to the first free "<path less .csv>.N.csv", whose name goes
 // to `setAside`. A link fails rather than replace a file already there.
 bool setAsideFile(const std::string& path, std::string& setAside)
@@ -92,6 +74,51 @@ bool setAsideFile(const std::string& path, std::string& setAside)
 }
 
 } // namespace
+
+int openPatientFile(const std::string& path, bool& created)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        // Made here when it is new, so that a send that never starts can take
+        // back the file it made, and only that one.
+        created = true;
+        int fd = ::open(path.c_str(),
+                        O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                        0666);
+        if (fd < 0 && errno == EEXIST) {
+            created = false;
+            fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0 && errno == ENOENT)
+                continue;
+        }
+        if (fd < 0)
+            return -1;
+        // O_NONBLOCK only kept a FIFO from stalling the open; a device or a
+        // pipe could give anything, or block.
+        struct stat held;
+        struct stat named;
+        const bool stated = fstat(fd, &held) == 0;
+        if (!stated || !S_ISREG(held.st_mode)) {
+            const int error = stated ? EINVAL : errno;
+            ::close(fd);
+            errno = error;
+            return -1;
+        }
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fcntl(fd, F_SETFL, O_APPEND) != 0) {
+            const int error = errno;
+            ::close(fd);
+            errno = error;
+            return -1;
+        }
+        // The program that held the lock may have removed or set aside the
+        // file meanwhile; what it wrote there is not ours to add to.
+        if (lstat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+            named.st_ino == held.st_ino)
+            return fd;
+        ::close(fd);
+    }
+    errno = EAGAIN;
+    return -1;
+}
 
 void TimingSummary::add(const CellTiming& cell)
 {
@@ -135,6 +162,15 @@ void TimingFile::close()
     fd = -1;
     length = 0;
     unended = false;
+    created = false;
+}
+
+void TimingFile::release(const std::string& path)
+{
+    // Still locked, so no other program has begun to write to it.
+    if (fd >= 0 && created)
+        unlink(path.c_str());
+    close();
 }
 
 bool TimingFile::open(const std::string& path, std::string& setAside)
@@ -145,10 +181,15 @@ bool TimingFile::open(const std::string& path, std::string& setAside)
     // nothing to check.
     char first[sizeof TimeAudit::HEADER - 1];
     for (;;) {
+        bool made = false;
+        fd = openPatientFile(path, made);
         struct stat status;
-        fd = openLocked(path, status);
-        if (fd < 0)
+        if (fd < 0 || fstat(fd, &status) != 0) {
+            lastError = errno;
+            close();
             return false;
+        }
+        created = made;
         length = std::uint64_t(status.st_size);
         if (length == 0 || (pread(fd, first, sizeof first, 0) == ssize_t(sizeof first) &&
                             std::memcmp(first, TimeAudit::HEADER, sizeof first) == 0))
@@ -156,6 +197,7 @@ bool TimingFile::open(const std::string& path, std::string& setAside)
         // Set aside once; a foreign header again means someone else is at
         // work on this name.
         if (!setAside.empty() || !setAsideFile(path, setAside)) {
+            lastError = errno;
             close();
             return false;
         }
@@ -163,14 +205,17 @@ bool TimingFile::open(const std::string& path, std::string& setAside)
     }
     char last = '\n';
     if (length > 0 && pread(fd, &last, 1, off_t(length - 1)) != 1) {
+        lastError = errno;
         close();
         return false;
     }
     unended = last != '\n';
+    const bool made = created;
     if (length == 0 && !append(TimeAudit::HEADER, sizeof TimeAudit::HEADER - 1)) {
         close();
         return false;
     }
+    created = made;
     return true;
 }
 
@@ -181,8 +226,10 @@ bool TimingFile::append(const char* rows, std::size_t size)
     if ((!unended || writeAll(fd, "\n", 1)) && writeAll(fd, rows, size)) {
         length += size + (unended ? 1 : 0);
         unended = false;
+        created = false;
         return true;
     }
+    lastError = errno;
     // Half a row would shift every column of what a reader takes for the
     // next one. Should even this fail, the next open ends the torn line.
     if (ftruncate(fd, off_t(length)) != 0)

@@ -31,6 +31,16 @@ struct TimingSummary {
     std::string text() const;
 };
 
+// Opens the per-patient file `path` (one plain name, in the working
+// directory) for reading and appending, as a regular file only and never
+// through a symbolic link: the program may run as root in a shared folder. It
+// comes back locked (an exclusive flock, not waited for), so that two programs
+// sending for one patient never interleave their entries; should the name
+// have been removed or replaced while the lock was awaited, the file now under
+// it is opened instead. `created` tells whether this call made the file.
+// -1 on failure, with errno set (EWOULDBLOCK: another program holds it).
+int openPatientFile(const std::string& path, bool& created);
+
 // A timing file open for appending: it only ever grows by whole rows. An
 // append that fails partway (a full disk, the file size limit) is cut away
 // again, so a reader never meets half a row.
@@ -53,6 +63,11 @@ public:
     // header not written.
     bool open(const std::string& path, std::string& setAside);
     bool isOpen() const { return fd >= 0; }
+    // The errno of the last failure of open() or append().
+    int failure() const { return lastError; }
+    // Closes the file, removing it first when this open made it and no row
+    // went in: a send that never started leaves no file behind.
+    void release(const std::string& path);
 
     // Appends `size` bytes of whole rows, after a line end when the file's
     // last line has none (left by a crash or another program). On failure
@@ -63,6 +78,8 @@ private:
     void close();
 
     int fd = -1;
+    int lastError = 0;
+    bool created = false;     // by this open, and no row appended since
     std::uint64_t length = 0; // what the file holds: a failed append is cut back to it
     bool unended = false;     // its last byte is not a line end
 };

@@ -10,6 +10,8 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <sys/stat.h>
+
 namespace
 {
 
@@ -152,23 +154,33 @@ private slots:
     // A session's port. The file at start selects it; the menu switches to
     // the other, and picking that again claims it again; the shutdown, however
     // many ways it is asked for, lowers the lines once and saves the choice,
-    // even where the file cannot be written. A switch the system refuses: the
-    // reasons on standard error, in a plain critical box only where there is a
-    // display, status 1, and the file left as it was.
+    // even where the file cannot be written. A port file that is there but
+    // cannot be read (a folder, a FIFO, which must not stall the start, a
+    // link, which is never followed) means LPT1, and the status bar says why;
+    // a link is replaced by the saved file, its target left as it was. A switch the system refuses:
+    // the reasons on standard error, in a plain critical box only where there is a display, status
+    // 1, and the file left as it was.
     void portChoice_data()
     {
-        QTest::addColumn<QByteArray>("contents"); // null: none; "<missing>": a directory
+        // Null: none; "<missing>": a directory; "<link>" to a file "LPT2\n".
+        QTest::addColumn<QByteArray>("contents");
         QTest::addColumn<bool>("lpt2");
         QTest::addColumn<int>("refused"); // 0: no; -1: offscreen; 1: on a display
-        QTest::newRow("missing") << QByteArray() << false << 0;
-        QTest::newRow("LPT1") << QByteArray("LPT1\n") << false << 0;
-        QTest::newRow("LPT2") << QByteArray("LPT2\n") << true << 0;
-        QTest::newRow("LPT2 without line feed") << QByteArray("LPT2") << true << 0;
-        QTest::newRow("LPT2 then more lines") << QByteArray("LPT2\nLPT1\n") << true << 0;
-        QTest::newRow("LPT2 with carriage return") << QByteArray("LPT2\r\n") << false << 0;
-        QTest::newRow("a directory") << QByteArray("<missing>") << false << 0;
-        QTest::newRow("refused, offscreen") << QByteArray("LPT1\n") << false << -1;
-        QTest::newRow("refused, on a display") << QByteArray("LPT1\n") << false << 1;
+        QTest::addColumn<QString>("why"); // the port file could not be read
+        QTest::newRow("missing") << QByteArray() << false << 0 << QString();
+        QTest::newRow("LPT1") << QByteArray("LPT1\n") << false << 0 << QString();
+        QTest::newRow("LPT2") << QByteArray("LPT2\n") << true << 0 << QString();
+        QTest::newRow("LPT2 without line feed") << QByteArray("LPT2") << true << 0 << QString();
+        QTest::newRow("LPT2 then more lines")
+            << QByteArray("LPT2\nLPT1\n") << true << 0 << QString();
+        QTest::newRow("LPT2 with carriage return")
+            << QByteArray("LPT2\r\n") << false << 0 << QString();
+        QTest::newRow("a directory") << QByteArray("<missing>") << false << 0 << "it is a folder";
+        QTest::newRow("a FIFO") << QByteArray("<fifo>") << false << 0 << "it is not a regular file";
+        QTest::newRow("a link") << QByteArray("<link>") << false << 0
+                                << "it is a symbolic link, which the program never follows";
+        QTest::newRow("refused, offscreen") << QByteArray("LPT1\n") << false << -1 << QString();
+        QTest::newRow("refused, on a display") << QByteArray("LPT1\n") << false << 1 << QString();
     }
 
     void portChoice()
@@ -176,9 +188,20 @@ private slots:
         QFETCH(QByteArray, contents);
         QFETCH(bool, lpt2);
         QFETCH(int, refused);
+        QFETCH(QString, why);
         const bool directory = contents == "<missing>";
         QVERIFY(!directory || QDir().mkdir(PORT_FILE));
-        makeForm(directory ? QByteArray() : contents);
+        QFile target("target");
+        QVERIFY(target.open(QIODevice::WriteOnly) && target.write("LPT2\n") == 5);
+        target.close();
+        QVERIFY(contents != "<link>" || QFile::link("target", PORT_FILE));
+        QVERIFY(contents != "<fifo>" || mkfifo(qPrintable(PORT_FILE), 0666) == 0);
+        makeForm(contents.startsWith('<') ? QByteArray() : contents);
+        const auto* note = form->findChild<QLabel*>("port_file_label");
+        QCOMPARE(note->isHidden() ? QString() : note->text(),
+                 why.isEmpty() ? why
+                               : "The port file NUBTactile_pport.cfg could not be read (" + why +
+                                     "), so LPT1 is used.");
         form->display = refused;
         form->show();
         std::size_t mark = 0;
@@ -232,6 +255,8 @@ private slots:
                  : lpt2               ? "LPT1\n"
                                       : "LPT2\n");
         QCOMPARE(dataWrites(mark), refused ? "" : other);
+        QVERIFY(target.open(QIODevice::ReadOnly) && target.readAll() == "LPT2\n");
+        QVERIFY(!QFileInfo(PORT_FILE).isSymLink());
     }
 };
 

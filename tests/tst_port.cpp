@@ -111,11 +111,14 @@ private slots:
     {
         VirtualClock clock(RealClock().now());
         portsim::traceDataLines();
+        portsim::recordWrites(false); // as the simulated program: traced, not kept
+        const std::size_t kept = portsim::writes().size();
         const QByteArray lines = capturedOutput(stderr, [&] {
             set_pin(0x40013); // a control pin too, which is no data line
             clock.waitUntil(clock.now() + 250 * MS);
-            resetParallelPort(LPT1_BASE);
+            resetParallelPort();
         });
+        QCOMPARE(portsim::writes().size(), kept);
         QCOMPARE(lines.mid(12, 12) + lines.mid(36), QByteArray("  \u2813  0x13\n  \u2800  0x00\n"));
         QCOMPARE(qRound64((lines.mid(24, 12).toDouble() - lines.left(12).toDouble()) * 1e6),
                  250000);
@@ -254,19 +257,6 @@ private slots:
             "S,m,1,2,98,3,15.000,15.000,0.000,10.000,10.012,0.012,0.000,P\n"
             "1 cell · worst onset delay 0 µs · worst hold error 12 µs",
             -1, {25, 12});
-        // An edge is only known to lie within its bracket: a cell counts as
-        // within 1 ms only when its error and the bracket together are.
-        row("a hold 0.5 ms long, its raising bracket 0.6 ms wide: off", "1 a 1,0,0,10,5",
-            "0.6:1 10.5:0 end 15.5\n"
-            "S,m,1,1,97,1,0.000,0.000,0.000,10.000,10.500,0.500,0.600,P\n"
-            "1 cell · worst onset delay 0 µs · worst hold error 500 µs · 1 cell off by more than 1 "
-            "ms",
-            -1, {10, 500}, {}, {1, 600});
-        row("a hold 0.4 ms long, its lowering bracket 0.6 ms wide: within", "1 a 1,0,0,10,5",
-            "0:1 11:0 end 15.4\n"
-            "S,m,1,1,97,1,0.000,0.000,0.000,10.000,10.400,0.400,0.600,P\n"
-            "1 cell · worst onset delay 0 µs · worst hold error 400 µs",
-            -1, {10, 400}, {}, {2, 600});
         // An edge is only known to lie within its bracket: a cell counts as
         // within 1 ms only when its error and the bracket together are.
         row("a hold 0.5 ms long, its raising bracket 0.6 ms wide: off", "1 a 1,0,0,10,5",

@@ -29,6 +29,9 @@ namespace
 using Refusals = QMap<QString, int>; // call ("open", "CLAIM", "ioperm", ...) -> errno
 QStringList trace;                   // every call, e.g. "open=/dev/parport0 WDATA=13 ioperm=378"
 Refusals refused;
+// What the direct way's registers keep of what was written to them; a port
+// that is not there ("latch" refused) keeps nothing and reads 0x42.
+QMap<unsigned, std::uint8_t> latched;
 // The kernel's list of ports, as in the emulated PC whose firmware lists the
 // port at 0x278 first.
 std::vector<ppdev::ListedPort> listed;
@@ -43,15 +46,18 @@ const std::map<unsigned long, unsigned char> READS{
     {PPRDATA, 0x5a}, {PPRSTATUS, 0x78}, {PPRCONTROL, 0xcc}};
 
 // Records `entry`; -1 with errno set when the call `name` is refused (from
-// its n-th time on for a refusal named "<name>><n-1>"), else `result`.
+// its n-th time on for a refusal named "<name>><n-1>", only the n-th time for
+// "<name>=<n>"), else `result`.
 int call(const QString& name, const QString& entry, int result = 0)
 {
     trace << entry;
     if (echo)
         std::fprintf(stderr, "%s\n", qPrintable(entry));
     errno = refused.value(name);
+    const int count = int(trace.filter(name).size());
     for (auto later = refused.begin(); later != refused.end(); ++later)
-        if (later.key().startsWith(name + '>') && trace.filter(name).size() > later.key().section('>', 1).toInt())
+        if ((later.key().startsWith(name + '>') && count > later.key().section('>', 1).toInt()) ||
+            later.key() == name + '=' + QString::number(count))
             errno = later.value();
     return errno ? -1 : result;
 }
@@ -76,8 +82,14 @@ const ppdev::DeviceCalls DEVICE{
 
 const portio_linux::DirectCalls DIRECT{
     [](unsigned base) { return call("ioperm", "ioperm=" + QString::number(base, 16)); },
-    [](unsigned a) { return std::uint8_t(call("", QString::asprintf("inb=%x", a), 0x42)); },
-    [](std::uint8_t v, unsigned a) { call("", QString::asprintf("outb=%02x@%x", v, a)); }};
+    [](unsigned a) {
+        return std::uint8_t(call("", QString::asprintf("inb=%x", a), latched.value(a, 0x42)));
+    },
+    [](std::uint8_t v, unsigned a) {
+        call("", QString::asprintf("outb=%02x@%x", v, a));
+        if (!refused.contains("latch"))
+            latched[a] = v;
+    }};
 
 } // namespace
 
@@ -94,21 +106,22 @@ private slots:
     void init()
     {
         trace.clear();
+        latched.clear();
         listed = EMULATED_PC;
     }
     void cleanup()
     {
-        ppdev::release();
         pin_layer_reset();
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
     // The calls each step of `script` makes, with its result after "=", then
     // after " | " the refusal's lines and what went to standard error. Steps,
-    // numbers in hex but registers and modes:
+    // numbers in hex but registers:
     //   c378   portio_claim(0x378)            i378  initializeParallelPort(0x378)
     //   w2:20  portio_write(0x20, base + 2)   r0    portio_read(base + 0)
-    //   s1:09  change_pin(0x09, 1)
+    //   s09    set_pin(0x09)                  l09   clear_pin(0x09)
+    //   pf800  pin_is_set(0xf800)             x     a send of "ab", 1 ms a cell
     void script_data()
     {
         QTest::addColumn<Refusals>("refused");
@@ -123,8 +136,16 @@ private slots:
         // Claims: device first, direct I/O second.
         row("LPT1 by the device at its address", {}, "c378 w0:13 r1 d",
             open + "=0 WDATA=13 RSTATUS =78 [LPT: /dev/parport1 at 0x378]");
-        row("lp holds the port: direct", {{"CLAIM", ENXIO}}, "c378 w0:13 r1 d",
-            open + "close ioperm=378 =0 outb=13@378 inb=379 =42 [LPT: direct I/O at 0x378]");
+        const QString look = "ioperm=378 inb=37a outb=42@37a outb=00@378 inb=378 ";
+        row("lp holds the port: direct, once the port answers", {{"CLAIM", ENXIO}},
+            "c378 w0:13 r1 d",
+            open + "close " + look + "=0 outb=13@378 inb=379 =42 [LPT: direct I/O at 0x378]");
+        row("direct I/O permitted, but no port answers", {{"CLAIM", ENXIO}, {"latch", 1}}, "c378 d",
+            open + "close " + look +
+                "=-1 [] | can't open /dev/parport1: No such device or "
+                "address (another program, possibly another NUBTactile, or the printer driver "
+                "lp holds the port)\nno port answers at 0x378 (its data register does not "
+                "keep what is written)\n");
         row("no port listed, no direct", {{"ioperm", EPERM}}, "n c378 d",
             "ioperm=378 =-1 [] | no parport device for 0x378 (the kernel lists no parallel "
             "port)\n");
@@ -136,41 +157,44 @@ private slots:
             "user must be in group lp)\n");
         row("exclusive access refused", {{"EXCL", EBUSY}, {"ioperm", ENOSYS}}, "c378",
             "open=/dev/parport1 EXCL close ioperm=378 =-1 | can't open /dev/parport1: Device or "
-            "resource busy (another driver, usually lp, holds the port)\n");
+            "resource busy (another program, possibly another NUBTactile, or the printer "
+            "driver lp holds the port)\n");
         row("set-up refused", {{"CLAIM", ENXIO}, {"ioperm", ENOSYS}}, "i378",
             open + "close ioperm=378 =38 | can't open /dev/parport1: No such device or address "
-                   "(another driver, usually lp, holds the port)\ncan't get IO permissions!: "
+                   "(another program, possibly another NUBTactile, or the printer driver lp "
+                   "holds the port)\ncan't get IO permissions!: "
                    "Function not implemented\nPARALLEL PORT NOT FOUND\n");
         row("the held port kept; another let go before; one without a device", {{"ioperm", ENOSYS}},
             "c378 c378 w0:13 c278 w0:13 c3bc w0:13 r0",
-            open + "=0 =0 WDATA=13 RELEASE close open=/dev/parport0 EXCL CLAIM =0 WDATA=13 "
-                   "RELEASE close ioperm=3bc =-1 =00 | no parport device for 0x3bc (the kernel lists "
-                   "only parport0 at 0x278, parport1 at 0x378)\n");
+            open +
+                "=0 =0 WDATA=13 RELEASE close open=/dev/parport0 EXCL CLAIM =0 WDATA=13 "
+                "RELEASE close ioperm=3bc =-1 =00 | no parport device for 0x3bc (the kernel lists "
+                "only parport0 at 0x278, parport1 at 0x378)\n");
 
         // Registers through the device.
-        row("data: read from the device while the direction is unknown or reverse, else kept", {},
-            "c378 w0:13 r0 w2:00 w0:13 r0 w0:12 r0 w2:20 r0 w0:13 r0 w2:00 r0 r0",
-            open + "=0 WDATA=13 RDATA =5a WCONTROL=00 DATADIR=0 WDATA=13 =13 WDATA=12 =12 "
-                   "WCONTROL=00 DATADIR=1 RDATA =5a WDATA=13 RDATA =5a WCONTROL=00 DATADIR=0 "
-                   "RDATA =5a =5a");
         row("control: direction only when it changes, bits 4, 6, 7 dropped; status read only", {},
             "c378 r2 w2:d4 w2:05 r2 w2:25 r2 w2:21 w2:01 r1 w1:ff w3:ff r3 w-1:ff r-1",
             open + "=0 RCONTROL =0c WCONTROL=04 DATADIR=0 WCONTROL=05 RCONTROL =0c WCONTROL=05 "
                    "DATADIR=1 RCONTROL =2c WCONTROL=01 WCONTROL=01 DATADIR=0 RSTATUS =78 =00 =00");
-        row("failed accesses: the first kept, nothing printed, read 0, nothing remembered",
-            {{"WDATA", EIO}, {"RSTATUS", ENODEV}}, "c378 w2:00 w0:13 w0:00 r1 r0 f",
-            open + "=0 WCONTROL=00 DATADIR=0 WDATA=13 WDATA=00 RSTATUS =00 RDATA =5a "
-                   "[can't access /dev/parport1: Input/output error]");
-        row("a send whose port fails at a lowering ends there, the lines lowered again",
-            {{"WDATA>2", EIO}}, "i378 x f",
-            open + "RCONTROL WCONTROL=0c DATADIR=0 RCONTROL WCONTROL=0c RDATA WDATA=00 WDATA=01 "
-                   "WDATA=00 RDATA WDATA=00 =port failed [can't access /dev/parport1: "
-                   "Input/output error]");
 
-        // The pin layer: a cell is raised and lowered with one call each.
-        row("cells", {}, "i378 s1:09 s1:30 s0:09 s2:ff",
-            open + "RCONTROL WCONTROL=0c DATADIR=0 RCONTROL WCONTROL=0c RDATA WDATA=00 WDATA=09 "
-                   "WDATA=39 WDATA=30");
+        // The port object: each edge one write, registers read only when
+        // not known, in positive logic.
+        const QString setUp = open + "RCONTROL WCONTROL=0c DATADIR=0 WDATA=00 ";
+        row("cells; control pins 1, 16, 17; status pins", {},
+            "i378 s09 s30 l09 lff l10000 l40000 s80000 pf8ff",
+            setUp + "WDATA=09 WDATA=39 WDATA=30 WDATA=00 WCONTROL=0d WCONTROL=09 WCONTROL=01 "
+                    "RSTATUS =f800");
+        row("set-up failed: refused, the device let go", {{"WCONTROL", EIO}}, "i378 s01 d",
+            setUp + "RELEASE close =5 [] | can't access /dev/parport1: Input/output error\n"
+                    "PARALLEL PORT NOT FOUND\n");
+        row("failed accesses: the first kept, nothing printed, read 0, the data lines read again",
+            {{"WDATA>1", EIO}, {"RSTATUS", ENODEV}}, "i378 s13 s04 pf800 f",
+            setUp + "WDATA=13 RDATA WDATA=5e RSTATUS =0 [can't access /dev/parport1: "
+                    "Input/output error]");
+        row("a send failing at a lowering ends there, lowered again; the next send plays",
+            {{"WDATA=3", EIO}}, "i378 x f x f",
+            setUp + "WDATA=01 WDATA=00 WDATA=00 =port failed [can't access /dev/parport1: "
+                    "Input/output error] WDATA=01 WDATA=00 WDATA=03 WDATA=00 =completed []");
     }
     void script()
     {
@@ -191,10 +215,15 @@ private slots:
                     trace << '=' + QString::number(refusal->error);
                 if (verb == 'w')
                     portio_write(std::uint8_t(number), base + first);
-                if (verb == 'r')
-                    trace << QString::asprintf("=%02x", portio_read(base + first));
+                std::uint8_t value = 0;
+                if (verb == 'r' && portio_read(base + first, value) == 0)
+                    trace << QString::asprintf("=%02x", value);
                 if (verb == 's')
-                    change_pin(int(number), int(first));
+                    set_pin(int(number));
+                if (verb == 'l')
+                    clear_pin(int(number));
+                if (verb == 'p')
+                    trace << QString::asprintf("=%x", pin_is_set(int(number)));
                 if (verb == 'x') {
                     Braille_Data word;
                     word.mode = MODE_TEXT;
@@ -203,7 +232,9 @@ private slots:
                     setWord(word, "ab");
                     TransmissionObserver quiet;
                     const Outcome ended = sendToParallelPort(word, quiet, Interrupt());
-                    trace << (ended == Outcome::PortFailed ? "=port failed" : "=other");
+                    trace << (ended == Outcome::PortFailed  ? "=port failed"
+                              : ended == Outcome::Completed ? "=completed"
+                                                            : "=other");
                 }
                 if (verb == 'f')
                     trace << QString::fromStdString('[' + portio_failure() + ']');
@@ -231,10 +262,8 @@ private slots:
             QTest::newRow(name) << entries << QString(expected);
         };
         row("one port at 0x378", {"parport0=888\t0\n"}, "LPT1 0 LPT2 -");
-        row("two, 0x278 listed first", {"parport0=632\t0\n", "parport1=888\t0\n"},
-            "LPT1 1 LPT2 0");
-        row("two, 0x378 listed first", {"parport0=888\t0\n", "parport1=632\t0\n"},
-            "LPT1 0 LPT2 1");
+        row("two, 0x278 listed first", {"parport0=632\t0\n", "parport1=888\t0\n"}, "LPT1 1 LPT2 0");
+        row("two, 0x378 listed first", {"parport0=888\t0\n", "parport1=632\t0\n"}, "LPT1 0 LPT2 1");
         row("a card only", {"parport0=53264\t53272\n"}, "LPT1 0 LPT2 -");
         row("on-board 0x378 and a card", {"parport0=53264\t53272\n", "parport1=888\t0\n"},
             "LPT1 1 LPT2 0");
@@ -255,7 +284,8 @@ private slots:
             QVERIFY(QDir(folder.path()).mkdir(name));
             QFile file(folder.filePath(name + "/base-addr"));
             if (!entry.section('=', 1).isEmpty())
-                QVERIFY(file.open(QIODevice::WriteOnly) && file.write(entry.section('=', 1).toUtf8()));
+                QVERIFY(file.open(QIODevice::WriteOnly) &&
+                        file.write(entry.section('=', 1).toUtf8()));
         }
         QStringList meant;
         const auto listed = ppdev::readPortList(folder.path().toStdString());

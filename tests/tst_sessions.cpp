@@ -127,7 +127,9 @@ private slots:
         QTest::newRow("names first") << "1|0||B||x|0|1|0|1||" << "You must insert the patients name";
         QTest::newRow("no log, no name") << "0|1||B||1|0|1|0|1||" << "0:63 1:0";
         QTest::newRow("no log") << "0|1|A|B||1|0|1|0|1||" << "0:63 1:0";
-        QTest::newRow("blank names") << "1|1| | ||1|0|1|0|1||" << "0:63 1:0";
+        // Blanks and invisible characters name nobody: "_____.log" for all.
+        QTest::newRow("blank name") << "1|1| \u200b\u202e|B||1|0|1|0|1||" << "You must insert the patients name";
+        QTest::newRow("blank last name") << "1|1|A|\t\u00a0\ufeff||1|0|1|0|1||" << "You must insert the patients last name";
         QTest::newRow("empty trigger") << "1|1|A|B|||0|1|0|1||" << times;
         QTest::newRow("signed pause") << "1|1|A|B||1|-1|1|0|1||" << times;
         QTest::newRow("fullwidth hold") << "1|1|A|B||1|0|１|0|1||" << times;
@@ -230,31 +232,112 @@ private slots:
     void fileName()
     {
         const QString a = "a", n = "ñ", face = QString::fromUcs4(U"\U0001F600");
-        for (const QString& names : {QString("../Jo sé|Nú\tñez\x7f"), a.repeated(300) + "|B",
-                                     n.repeated(200) + "|B", a.repeated(249) + face + "|B"}) {
+        // Invisible format characters are left out: names that look alike
+        // share a file, and none can show as another name.
+        for (const QString& names :
+             {QString("../Jo sé|Nú\tñez\x7f"), a.repeated(300) + "|B", n.repeated(200) + "|B",
+              a.repeated(249) + face + "|B", QString("Ab\u200b|G\u202ecsv.exe"),
+              QString("A\u00adb|\u2066G\U000e0041csv.exe")}) {
             form->setFields(1, names + "||1|0|1|0|1|a");
             form->send_button->click();
         }
-        QCOMPARE(workFiles().join(' '), ".._Jo_sé_Nú_ñez_.log .._Jo_sé_Nú_ñez_.timing.csv " +
-                                            a.repeated(244) + ".timing.csv " + a.repeated(249) +
-                                            ".log " + a.repeated(251) + ".log " + n.repeated(122) +
-                                            ".timing.csv " + n.repeated(125) + ".log");
+        QCOMPARE(workFiles().join(' '),
+                 ".._Jo_sé_Nú_ñez_.log .._Jo_sé_Nú_ñez_.timing.csv " + a.repeated(244) +
+                     ".timing.csv " + a.repeated(249) + ".log " + a.repeated(251) +
+                     ".log Ab_Gcsv.exe.log Ab_Gcsv.exe.timing.csv " + n.repeated(122) +
+                     ".timing.csv " + n.repeated(125) + ".log");
     }
 
-    // A log or time audit that cannot be opened or written is reported once;
-    // the stimulus goes out all the same.
+    // A log or time audit that is no regular file (a folder, a FIFO, a link,
+    // which is never followed, its target left as it was) is reported once,
+    // with its name and why; the stimulus goes out all the same.
+    void fileProblem_data()
+    {
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QString>("timing");
+        QTest::addColumn<QString>("told");
+        const QString folder = "it is a folder", link = "it is a symbolic link, which the program "
+                                                        "never follows";
+        QTest::newRow("folder, link") << "folder"
+                                      << "link" << folder + '|' + link;
+        QTest::newRow("link, FIFO") << "link"
+                                    << "fifo" << link + "|it is not a regular file";
+    }
     void fileProblem()
     {
-        QVERIFY(QDir().mkdir("A_B.log") && QFile::link("/dev/full", "A_B.timing.csv"));
-        QVERIFY(QFile::link("/dev/full", "A_C.log") && QDir().mkdir("A_C.timing.csv"));
+        QFETCH(QString, log);
+        QFETCH(QString, timing);
+        const auto make = [](const QString& kind, const QString& name) {
+            QVERIFY(kind == "folder" ? QDir().mkdir(name)
+                    : kind == "fifo" ? mkfifo(qPrintable(name), 0666) == 0
+                                     : QFile::link("target", name));
+        };
+        make(log, "A_B.log");
+        make(timing, "A_B.timing.csv");
+        std::ofstream("target") << "root:x:0:0\n";
         form->setFields(1, "A|B||1|0|1|0|1|a");
         form->send_button->click();
-        form->patient_last_name_text->setText("C");
+        QFETCH(QString, told);
+        const QString problem =
+            "There was a problem while trying to save the %1 information\nA_B.%2: ";
+        QCOMPARE(form->errors,
+                 (QStringList{problem.arg("log", "log") + told.section('|', 0, 0),
+                              problem.arg("timing", "timing.csv") + told.section('|', 1)}));
+        QCOMPARE(form->edges(), "0:63 1:0 1:1 2:0");
+        QCOMPARE(fileText("target"), "root:x:0:0\n");
+    }
+
+    // While a send writes a patient's files they are locked: a program that
+    // finds them held by another asks whether to send unlogged (Return and
+    // Escape: no, nothing is sent; Y: the stimulus alone). Held by none, the
+    // send holds both until its log entry is closed.
+    void lockedFiles_data()
+    {
+        QTest::addColumn<QString>("held");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("outcome"); // the edges, then the files and their sizes
+        QTest::newRow("log, Return") << "log" << int(Qt::Key_Return) << " Alpha_Gamma.log:0";
+        QTest::newRow("timing file, Escape")
+            << "timing.csv" << int(Qt::Key_Escape) << " Alpha_Gamma.timing.csv:0";
+        QTest::newRow("log, Yes") << "log" << int(Qt::Key_Y)
+                                  << "0:63 100:0 600:1 900:0 Alpha_Gamma.log:0";
+        QTest::newRow("none") << "" << 0
+                              << "0:63 100:0 600:1 900:0 Alpha_Gamma.log:268 "
+                                 "Alpha_Gamma.timing.csv:365";
+    }
+    void lockedFiles()
+    {
+        QFETCH(QString, held);
+        QFETCH(int, key);
+        QProcess other;
+        if (!held.isEmpty()) {
+            other.start("flock", {"Alpha_Gamma." + held, "sh", "-c", "echo held; exec cat"});
+            QVERIFY(other.waitForReadyRead(10000));
+            form->answer(Qt::Key(key));
+        }
+        // In the middle of the send, another program can have neither file.
+        QStringList free;
+        if (held.isEmpty())
+            form->vc.at(form->vc.now() + 700 * NS_PER_MS, [&] {
+                for (const char* file : {"Alpha_Gamma.log", "Alpha_Gamma.timing.csv"})
+                    free << QString::number(QProcess::execute("flock", {"-n", file, "true"}));
+            });
+        form->setFields(1, ALPHA.arg(1).arg("a"));
         form->send_button->click();
-        const QString log = "There was a problem while trying to save the log information";
-        const QString audit = QString(log).replace("log", "timing");
-        QCOMPARE(form->errors, (QStringList{log, audit, log, audit}));
-        QCOMPARE(form->edges(), "0:63 1:0 1:1 2:0 2:63 3:0 3:1 4:0");
+        other.closeWriteChannel();
+        QVERIFY(held.isEmpty() || other.waitForFinished(10000));
+        QCOMPARE(free.join(' '), held.isEmpty() ? "1 1" : "");
+        QCOMPARE(form->questions, held.isEmpty()
+                                      ? QStringList()
+                                      : QStringList("NUBTactile Another program is writing "
+                                                    "Alpha_Gamma." +
+                                                    held +
+                                                    " for this patient now.\nSend without "
+                                                    "logging this session?"));
+        QString outcome = form->edges();
+        for (const QFileInfo& file : QDir().entryInfoList(QDir::Files))
+            outcome += ' ' + file.fileName() + ':' + QString::number(file.size());
+        QTEST(form->errors.join('\n') + outcome, "outcome");
     }
 
     // Abort ends the whole send, and the log entry says so; buttons pressed
@@ -314,7 +397,8 @@ private slots:
         QTest::addColumn<int>("limit");
         QTest::addColumn<QString>("added"); // to the file, then the messages
         const QByteArray old = TimeAudit::HEADER + QByteArray(600, 'x');
-        const QString problem = "There was a problem while trying to save the timing information";
+        const QString problem = "There was a problem while trying to save the timing "
+                                "information\nAlpha_Gamma.timing.csv: File too large";
         QTest::newRow("no final line end")
             << old << -1
             << "\n@,text,0,0,,63,0.000,0.000,0.000,100.000,100.000,0.000,0.000,LPT1: simulated "

@@ -22,6 +22,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
 #ifdef NUBTACTILE_SIMULATED_PORT
     portsim::traceDataLines();
+    portsim::recordWrites(false);
 #endif
     auto* window = new main_form(nullptr, nullptr, Qt::Window);
 #ifdef NUBTACTILE_SIMULATED_PORT

@@ -8,7 +8,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QFile>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
@@ -60,15 +59,13 @@ QAction* makeAction(QObject* parent, const char* name)
 }
 
 // Only the exact line "LPT2" selects LPT2; a file written elsewhere with
-// "LPT2\r\n", a second line, or anything unreadable means LPT1.
-bool portFileSelectsLpt2()
+// "LPT2\r\n", a second line, or anything unreadable means LPT1. `problem`
+// says why a file that is there could not be read.
+bool portFileSelectsLpt2(std::string& problem)
 {
-    QFile file{QString::fromLatin1(PORT_FILE)};
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    // Five bytes decide it, however long the file is.
-    const QByteArray head = file.read(5);
-    return head == "LPT2\n" || (head == "LPT2" && file.atEnd());
+    // Five bytes decide it, however long the file is; fewer mean its end.
+    std::string head;
+    return OwnFile::readHead(PORT_FILE, 5, head, problem) && (head == "LPT2\n" || head == "LPT2");
 }
 
 // Menu actions show text() with its mnemonic ("&New"); iconText() keeps the
@@ -442,7 +439,14 @@ void main_form::languageChange()
 void main_form::init()
 {
     setWindowTitle(QStringLiteral("NUBTactile"));
-    (portFileSelectsLpt2() ? LPT2Action : LPT1Action)->setChecked(true);
+    std::string problem;
+    (portFileSelectsLpt2(problem) ? LPT2Action : LPT1Action)->setChecked(true);
+    // Silently meaning LPT1 could drive the wrong socket all session long.
+    port_file_label->setText(
+        QStringLiteral("The port file %1 could not be read (%2), so LPT1 is "
+                       "used.")
+            .arg(QString::fromLatin1(PORT_FILE), QString::fromStdString(problem)));
+    port_file_label->setVisible(!problem.empty());
     // Nobody can be told from inside the constructor, nor the event loop
     // ended before it runs: main() reports a refusal once the window exists.
     refusedAtStart = claimChosenPort();
@@ -470,12 +474,11 @@ void main_form::closeEvent(QCloseEvent* event)
         return;
     closing = true;
 
-    QFile file{QString::fromLatin1(PORT_FILE)};
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        file.write(LPT1Action->isChecked() ? "LPT1\n" : "LPT2\n");
-        file.close();
-    }
-    resetParallelPort(port);
+    // Not saved when it cannot be: the program is ending, and there is no
+    // one left to tell.
+    std::string problem;
+    OwnFile::replace(PORT_FILE, LPT1Action->isChecked() ? "LPT1\n" : "LPT2\n", problem);
+    resetParallelPort();
 
     deleteLater();
     QCoreApplication::exit(0);

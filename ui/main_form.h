@@ -1,6 +1,7 @@
 #ifndef MAIN_FORM_H
 #define MAIN_FORM_H
 
+#include "patient_files.h"
 #include "port_refusal.h"
 #include "send_progress.h"
 
@@ -192,11 +193,14 @@ private:
     QLabel* timing_warning_label = nullptr;
     // Which socket the program drives, after every successful claim.
     QLabel* port_label = nullptr;
+    // Why the port file could not be read at start; hidden when it could.
+    QLabel* port_file_label = nullptr;
     // When the send in progress began: the log's "Session started on" and the
     // time audit's session_start are this one moment.
     QDateTime sendStarted;
-    // The session log's name for the send in progress, when it is logged.
-    QByteArray logFileName;
+    // The patient's log and timing file, held from before the log entry
+    // begins until it is closed.
+    PatientFiles files;
     // A log problem met on the preparation's thread, to be told on the
     // window's.
     std::atomic<bool> logProblemPending{false};
@@ -254,11 +258,13 @@ private:
     // The log problem message, shown with the normal cursor even while a send
     // is being prepared under the busy one.
     void reportLogProblem();
-    // A patient's file: "<name>_<last name>" with blanks, slashes and control
-    // characters made "_", so it always lands in the working directory, then
-    // `suffix` (such as ".log"). The base is cut at a character boundary so
-    // that the whole name fits in 255 bytes of UTF-8; the suffix is kept.
-    QString patientFileName(const QString& suffix) const;
+    // Shows `message` through error() with the normal cursor.
+    void tellProblem(const std::string& message);
+    // Takes the patient's files for the send about to start (the log too
+    // when `withLog`), unless it has them or writes none, and tells what
+    // could not be opened. When another program holds them, asks whether to
+    // send unlogged; false when the answer is no and nothing may be sent.
+    bool takePatientFiles(bool withLog);
 
     // The file operations' questions, apart so that a test can answer them.
     // Full path of the chosen file, or an empty string when cancelled.
@@ -279,6 +285,9 @@ private:
     QString leftOutNote;
     // Adds `note` under the timing summary, when there is one.
     void showLeftOut(const QString& note);
+    // True when the operator agrees to send without logging, since another
+    // program is writing the patient's `fileName`.
+    virtual bool confirmSendUnlogged(const QString& fileName);
 };
 
 #endif

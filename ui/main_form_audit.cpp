@@ -1,7 +1,7 @@
 #include "main_form.h"
 
 #include "nubtactile.h"
-#include "portio.h"
+#include "pins.h"
 #include "termination.h"
 #include "time_audit.h"
 
@@ -15,8 +15,6 @@
 
 namespace
 {
-
-const char AUDIT_PROBLEM[] = "There was a problem while trying to save the timing information";
 
 // The send_mode column for each mode.
 const char* const SEND_MODES[] = {"single_shot", "text", "random_valid", "random_non_valid",
@@ -44,6 +42,11 @@ void main_form::buildTimingSummary()
     timing_summary_label->setWordWrap(true);
     statusBar()->addWidget(timing_warning_label);
     statusBar()->addWidget(timing_summary_label, 1);
+    port_file_label = new QLabel(statusBar());
+    port_file_label->setObjectName(QStringLiteral("port_file_label"));
+    port_file_label->setWordWrap(true);
+    port_file_label->hide();
+    statusBar()->addWidget(port_file_label, 1);
     port_label = new QLabel(statusBar());
     port_label->setObjectName(QStringLiteral("port_label"));
     statusBar()->addPermanentWidget(port_label);
@@ -55,24 +58,20 @@ Outcome main_form::transmit(const char* sendMode,
     // With milliseconds, so that two sends in one second keep their rows
     // apart; the log's line shows the same moment to the second.
     const QString started = sendStarted.toString(Qt::ISODateWithMs);
-    // A patient's file needs the patient's names; a single shot or a text file
-    // sent without them is summarised only.
-    const bool audited = log_check->isChecked() && !patient_name_text->text().isEmpty() &&
-                         !patient_last_name_text->text().isEmpty();
-    TimingFile file;
-    std::string setAside;
-    // Told before the stimulus, like the log's; the send goes out all the
-    // same. A file that failed here gets no rows, so it is not told again.
-    const bool opened =
-        audited &&
-        file.open(patientFileName(QStringLiteral(".timing.csv")).toUtf8().toStdString(), setAside);
-    if (audited && !opened)
-        error(AUDIT_PROBLEM);
-    if (!setAside.empty())
-        error(("The timing file had the columns of an earlier version; it was renamed to " +
-               setAside + " and a new one begins.")
-                  .c_str());
-    TimeAudit audit(opened ? &file : nullptr, started.toStdString(), sendMode, drivenPort());
+    // A send that is not logged (a single shot, a text file) takes the
+    // timing file here, and lets it go when its rows are in.
+    struct Release {
+        PatientFiles* files;
+        ~Release()
+        {
+            if (files)
+                files->release();
+        }
+    } release{files.isSettled() ? nullptr : &files};
+    if (!takePatientFiles(false))
+        return Outcome::Aborted;
+    // A file that failed to open gets no rows, so it is not told again.
+    TimeAudit audit(files.timing(), started.toStdString(), sendMode, drivenPort());
     const SendProgress::Result result = play(&audit);
     const bool saved = audit.finish();
     // A send cut short says so: its worst times cover only the cells it had.
@@ -83,8 +82,10 @@ Outcome main_form::transmit(const char* sendMode,
     // may keep it waiting for an operator who is gone.
     if (pendingSignal())
         return result.outcome;
-    if (!saved)
-        error(AUDIT_PROBLEM);
+    if (!saved) {
+        files.timingFailed();
+        error(files.timingProblem().c_str());
+    }
     if (result.lostCells != 0)
         error((std::to_string(result.lostCells) +
                " cells were presented while the window could not take their timing in time; "

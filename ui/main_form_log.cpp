@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
 #include <QThread>
 
 #include <array>
@@ -17,14 +18,11 @@
 namespace
 {
 
-const char LOG_PROBLEM[] = "There was a problem while trying to save the log information";
 const std::string ASTERISKS(48, '*');
 // The presented line goes to the file in pieces of about this many bytes.
 constexpr std::size_t LOG_PIECE_BYTES = 4096;
 // The longest text of one code and its separator: three digits and ", ".
 constexpr std::size_t LONGEST_CODE_BYTES = 5;
-// The longest file name, in bytes, that Linux file systems accept.
-constexpr qsizetype FILE_NAME_MAX_BYTES = 255;
 
 // Always English names, whatever the operator's locale, so that every log
 // reads the same and a script can parse it.
@@ -48,46 +46,90 @@ std::array<std::string, 256> codeTexts(std::int32_t mode)
     return texts;
 }
 
+// The normal cursor while the operator reads a box, even while a send is
+// being prepared under the busy one.
+class NormalCursor
+{
+public:
+    NormalCursor() : busy(QApplication::overrideCursor() != nullptr)
+    {
+        if (busy)
+            QApplication::restoreOverrideCursor();
+    }
+    ~NormalCursor()
+    {
+        if (busy)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    NormalCursor(const NormalCursor&) = delete;
+    NormalCursor& operator=(const NormalCursor&) = delete;
+
+private:
+    const bool busy;
+};
+
 } // namespace
 
-QString main_form::patientFileName(const QString& suffix) const
+void main_form::tellProblem(const std::string& message)
 {
-    // The base always holds "_" and the name ends in the suffix, so once no
-    // "/" is left it is one plain name in the working directory (never "."
-    // or "..").
-    QString base = patient_name_text->text() + QLatin1Char('_') + patient_last_name_text->text();
-    const qsizetype suffixBytes = suffix.toUtf8().size();
-    qsizetype bytes = 0;
-    qsizetype kept = 0;
-    while (kept < base.size()) {
-        const QChar c = base.at(kept);
-        const bool pair =
-            c.isHighSurrogate() && kept + 1 < base.size() && base.at(kept + 1).isLowSurrogate();
-        if (!pair && (c == QLatin1Char(' ') || c == QLatin1Char('/') ||
-                      c.category() == QChar::Other_Control || c.isSurrogate()))
-            base[kept] = QLatin1Char('_');
-        // Its size in UTF-8: a longer name would be refused by the file
-        // system, and then every send would lose its log. Two names that
-        // differ only beyond the limit share a file, which is better than none.
-        const ushort unit = base.at(kept).unicode();
-        const int characterBytes = pair ? 4 : unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
-        if (bytes + characterBytes + suffixBytes > FILE_NAME_MAX_BYTES)
-            break;
-        bytes += characterBytes;
-        kept += pair ? 2 : 1;
-    }
-    base.truncate(kept);
-    return base + suffix;
+    const NormalCursor normal;
+    error(message.c_str());
 }
 
 void main_form::reportLogProblem()
 {
-    const bool busy = QApplication::overrideCursor() != nullptr;
-    if (busy)
-        QApplication::restoreOverrideCursor();
-    error(LOG_PROBLEM);
-    if (busy)
-        QApplication::setOverrideCursor(Qt::WaitCursor);
+    tellProblem(files.logProblem());
+}
+
+bool main_form::confirmSendUnlogged(const QString& fileName)
+{
+    QMessageBox question(QMessageBox::Question, QStringLiteral("NUBTactile"),
+                         tr("Another program is writing %1 for this patient now.\n"
+                            "Send without logging this session?")
+                             .arg(fileName),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    // Plain text: a file name is shown as it is, never read as markup.
+    question.setTextFormat(Qt::PlainText);
+    // Nothing goes out unless the operator says so: Return and Escape alike
+    // keep the stimulus back.
+    question.setDefaultButton(QMessageBox::No);
+    question.setEscapeButton(QMessageBox::No);
+    return question.exec() == QMessageBox::Yes;
+}
+
+bool main_form::takePatientFiles(bool withLog)
+{
+    if (files.isSettled())
+        return true;
+    const QString name = patient_name_text->text();
+    const QString lastName = patient_last_name_text->text();
+    // A single shot or a text file sent without names is summarised only.
+    if (!log_check->isChecked() || PatientFiles::isBlank(name) || PatientFiles::isBlank(lastName)) {
+        files.forgo();
+        return true;
+    }
+    if (files.take(name, lastName, withLog) == PatientFiles::Taken::Busy) {
+        bool unlogged = false;
+        {
+            const NormalCursor normal;
+            unlogged = confirmSendUnlogged(files.busyName());
+        }
+        if (!unlogged)
+            return false;
+        files.forgo();
+        if (data)
+            data->log = false;
+        return true;
+    }
+    // Told before the stimulus; the send goes out all the same.
+    if (!files.logProblem().empty())
+        reportLogProblem();
+    if (!files.timingProblem().empty())
+        tellProblem(files.timingProblem());
+    if (!files.setAside().empty())
+        tellProblem("The timing file had the columns of an earlier version; it was renamed to " +
+                    files.setAside() + " and a new one begins.");
+    return true;
 }
 
 void main_form::logProblem()
@@ -106,13 +148,10 @@ void main_form::reportLateLogProblem()
 
 bool main_form::writeLog(const std::string& text)
 {
-    std::fstream& log = data->logFile;
-    if (!log.is_open() || !log.good())
+    // Written at once, unbuffered, so that a full disk shows now.
+    if (!files.logOpen())
         return false;
-    log.write(text.data(), std::streamsize(text.size()));
-    // Flushed at once so that a full disk shows now, not when the file closes.
-    log.flush();
-    if (log.good())
+    if (files.appendLog(text))
         return true;
     logProblem();
     return false;
@@ -132,7 +171,6 @@ void main_form::beginLog()
     if (!data)
         return;
     data->log = log_check->isChecked();
-    logFileName = data->log ? patientFileName(QStringLiteral(".log")).toUtf8() : QByteArray();
 }
 
 void main_form::writeLogHead(const Interrupt& cancel, std::atomic<int>& permille)
@@ -141,10 +179,9 @@ void main_form::writeLogHead(const Interrupt& cancel, std::atomic<int>& permille
     if (!data || !data->log)
         return;
 
-    // Everything that needs memory is made before the file is opened, so that
-    // a failed allocation leaves no part of an entry behind.
+    // Everything that needs memory is made before the file is written, so
+    // that a failed allocation leaves no part of an entry behind.
     const Braille_Data& record = *data;
-    const QByteArray& fileName = logFileName;
     std::string head = ASTERISKS + "\n";
     head += "Session started on: " + dateText(started) + "\n";
     head += "\n";
@@ -162,11 +199,7 @@ void main_form::writeLogHead(const Interrupt& cancel, std::atomic<int>& permille
     std::string piece;
     piece.reserve(LOG_PIECE_BYTES + LONGEST_CODE_BYTES);
 
-    data->logFile.open(fileName.constData(), std::ios::out | std::ios::app | std::ios::binary);
-    if (!data->logFile.is_open()) {
-        logProblem();
-        return;
-    }
+    // A log that could not be opened was told when it was taken.
     if (!writeLog(head))
         return;
 
@@ -193,9 +226,8 @@ void main_form::writeLogHead(const Interrupt& cancel, std::atomic<int>& permille
 void main_form::closeLog()
 {
     const QDateTime closed = QDateTime::currentDateTime();
-    if (!data || !data->log)
-        return;
-    writeLog("\nSession closed on: " + dateText(closed) + "\n" + ASTERISKS + "\n");
-    if (data->logFile.is_open())
-        data->logFile.close();
+    if (data && data->log)
+        writeLog("\nSession closed on: " + dateText(closed) + "\n" + ASTERISKS + "\n");
+    // Only now may another program write for this patient.
+    files.release();
 }

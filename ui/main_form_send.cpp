@@ -67,11 +67,13 @@ void main_form::RecordDeleter::operator()(Braille_Data* record) const noexcept
 bool main_form::checkValues()
 {
     if (log_check->isChecked()) {
-        if (patient_name_text->text().isEmpty()) {
+        // A name of blanks or invisible characters would name a file that
+        // tells no patient apart.
+        if (PatientFiles::isBlank(patient_name_text->text())) {
             error("You must insert the patients name");
             return false;
         }
-        if (patient_last_name_text->text().isEmpty()) {
+        if (PatientFiles::isBlank(patient_last_name_text->text())) {
             error("You must insert the patients last name");
             return false;
         }
@@ -163,6 +165,12 @@ void main_form::setTimes()
             data.reset(new Braille_Data);
             const Request request = readSequence();
             beginLog();
+            // Another program writing this patient's files, and the operator
+            // would rather not send unlogged: nothing goes out.
+            if (!takePatientFiles(data->log)) {
+                data.reset();
+                return;
+            }
             prepared =
                 SendProgress::prepare([&](const Interrupt& cancel, std::atomic<int>& permille) {
                     if (!encodeSequence(request, cancel, permille))
@@ -198,14 +206,15 @@ void main_form::endLogAfterFailure()
 {
     // Whatever of the entry reached the file names every code: without an
     // end it would read as a send that ran to its last cell.
-    if (!data || !data->logFile.is_open())
-        return;
-    try {
-        writeLog("Aborted!\n");
-        closeLog();
-    } catch (const std::bad_alloc&) {
-        // Not even the closing line fits: "Aborted!" at least is in the file.
+    if (data && files.logBegun()) {
+        try {
+            writeLog("Aborted!\n");
+            closeLog();
+        } catch (const std::bad_alloc&) {
+            // Not even the closing line fits: "Aborted!" at least is in the file.
+        }
     }
+    files.release();
 }
 
 void main_form::setPins()

@@ -4,7 +4,7 @@
 #include "image_collection.h"
 #include "main_form.h"
 #include "nubtactile.h"
-#include "portio.h"
+#include "pins.h"
 #include "send_progress.h"
 #include "termination.h"
 

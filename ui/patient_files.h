@@ -1,0 +1,115 @@
+#ifndef PATIENT_FILES_H
+#define PATIENT_FILES_H
+
+#include "time_audit.h"
+
+#include <QString>
+
+#include <cstddef>
+#include <string>
+
+// The files that the program names itself (the port file, and each patient's
+// session log and timing file) live in the working directory, which may be
+// shared while the program runs as root: none of them is ever opened through
+// a symbolic link.
+namespace OwnFile
+{
+
+// Why `path` could not be opened or written, for the operator, after a
+// failure with `error` (an errno): the system's reason, or what the name is
+// when it is no regular file.
+std::string reason(const std::string& path, int error);
+
+// The first `size` bytes (fewer when the file is shorter) of the regular file
+// `path`, without waiting on a FIFO. False when there is none; `problem` then
+// says why, or stays empty when the file does not exist.
+bool readHead(const std::string& path, std::size_t size, std::string& head, std::string& problem);
+
+// Makes `path` hold `contents`, written beside it and renamed over it, so
+// that an interruption leaves the old file or the new one, never half of one;
+// a link at that name is replaced, never written through. False with
+// `problem` set when it failed, the old file then unchanged.
+bool replace(const std::string& path, const std::string& contents, std::string& problem);
+
+} // namespace OwnFile
+
+// A patient's session log and timing file for one send: their names, and the
+// files themselves, opened for appending and locked from before the log entry
+// begins until it is closed, so that two programs sending for one patient
+// never interleave their entries. Each file that fails is reported once per
+// send (the messages are ready in logProblem() and timingProblem()); the send
+// goes on without it.
+class PatientFiles
+{
+public:
+    static const char LOG_PROBLEM[];
+    static const char TIMING_PROBLEM[];
+
+    PatientFiles() = default;
+    ~PatientFiles() { release(); }
+    PatientFiles(const PatientFiles&) = delete;
+    PatientFiles& operator=(const PatientFiles&) = delete;
+
+    // "<name>_<last name>" then `suffix`: blanks, slashes and control
+    // characters made "_" so that it always lands in the working directory,
+    // invisible format characters left out so that names that look alike
+    // share one file, and cut at a character so that the whole name fits in
+    // 255 bytes of UTF-8.
+    static QString fileName(const QString& name, const QString& lastName, const QString& suffix);
+    // True when `name` shows nothing: empty, or only blanks and invisible
+    // format characters.
+    static bool isBlank(const QString& name);
+
+    enum class Taken {
+        Yes,  // held; a file that could not be opened has its problem ready
+        Busy, // another program holds one of them: none is held
+    };
+    // Opens and locks the timing file and, when `withLog`, first the log.
+    Taken take(const QString& name, const QString& lastName, bool withLog);
+    // Settles a send that writes no file, so that a later take() for it is
+    // not needed.
+    void forgo() { settled = true; }
+    // True from take() or forgo() until release().
+    bool isSettled() const { return settled; }
+    // The file that another program held, after take() said Busy.
+    const QString& busyName() const { return busy; }
+
+    bool logOpen() const { return logFd >= 0 && !logFailed; }
+    // True once this send wrote to the log: its entry has begun.
+    bool logBegun() const { return logWritten; }
+    // Appends `text` to the log; false when it is not open or failed before.
+    // The first failure makes the log problem.
+    bool appendLog(const std::string& text);
+    // The timing file when it is open, for the time audit.
+    TimingFile* timing() { return timingFile.isOpen() ? &timingFile : nullptr; }
+    // The name an earlier version's timing file was renamed to, if it was.
+    const std::string& setAside() const { return setAsideName; }
+    // Takes the timing file's last failure as its problem.
+    void timingFailed();
+
+    // The messages of the log's and the timing file's problems, or empty.
+    std::string logProblem() const;
+    std::string timingProblem() const;
+
+    // Closes both files, releasing their locks; one that this send made and
+    // never wrote to is removed.
+    void release();
+
+private:
+    static std::string problem(const char* first, const std::string& path, int error);
+
+    bool settled = false;
+    QString busy;
+    std::string logName;
+    std::string timingName;
+    std::string setAsideName;
+    int logFd = -1;
+    bool logCreated = false; // and still empty
+    bool logFailed = false;
+    bool logWritten = false;
+    int logError = 0;
+    int timingError = 0;
+    TimingFile timingFile;
+};
+
+#endif
