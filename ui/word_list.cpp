@@ -41,6 +41,7 @@ std::string quoted(const std::string& token)
     return out + (token.size() > QUOTED_BYTES ? "…'" : "'");
 }
 
+// The characters of valid UTF-8: its bytes that begin one.
 std::size_t codePoints(const std::string& utf8)
 {
     std::size_t n = 0;
