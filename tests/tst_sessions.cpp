@@ -363,14 +363,26 @@ private slots:
                     [&] { form->vc.waitUntil(form->vc.now() + 1500 * 1000); });
         const auto* summary = form->findChild<QLabel*>("timing_summary_label");
         const auto* warning = form->findChild<QLabel*>("timing_warning_label");
+        // A summary of several lines makes the window taller, never the form
+        // shorter; a shorter one gives the window back its height.
+        form->show();
+        const QList<int> heights{form->height(), form->centralWidget()->height()};
+        const auto grown = [&] {
+            QCoreApplication::sendPostedEvents();
+            return QList<int>{form->height() - heights[0],
+                              form->centralWidget()->height() - heights[1]};
+        };
         form->send_button->click();
         QCOMPARE(form->edges(), "0:63 100:0 600:1 901:0");
         const QString cells = "2 cells · worst onset delay 0 µs · worst hold error ";
         QCOMPARE(summary->text() + (warning->isHidden() ? "" : " !"),
                  "Aborted after " + cells + "1.5 ms · 1 cell off by more than 1 ms !");
+        const QList<int> taller = grown();
+        QVERIFY(taller[0] > 0 && taller[1] >= 0);
         form->setFields(1, ALPHA.arg(1).arg("b"));
         form->send_button->click();
         QCOMPARE(summary->text() + (warning->isHidden() ? "" : " !"), cells + "0 µs");
+        QVERIFY(grown()[0] < taller[0]);
         QCOMPARE(form->errors, QStringList("The timing file had the columns of an earlier "
                                            "version; it was renamed to Alpha_Gamma.timing.1.csv "
                                            "and a new one begins."));

@@ -439,6 +439,7 @@ void main_form::languageChange()
 void main_form::init()
 {
     setWindowTitle(QStringLiteral("NUBTactile"));
+    designHeight = height();
     std::string problem;
     (portFileSelectsLpt2(problem) ? LPT2Action : LPT1Action)->setChecked(true);
     // Silently meaning LPT1 could drive the wrong socket all session long.

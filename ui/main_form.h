@@ -234,6 +234,10 @@ private:
     Outcome transmit(const char* sendMode,
                      const std::function<SendProgress::Result(TransmissionObserver*)>& play);
     void showTimingSummary(const TimingSummary& summary);
+    // The window's height for the status bar's lines.
+    void fitStatusBar();
+    // The window's height as built, with a status bar of one line.
+    int designHeight = 0;
 
     // The log's part of a send that reads the window: when the send began,
     // whether it is logged and under which name.

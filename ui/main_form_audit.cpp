@@ -11,6 +11,7 @@
 #include <QStatusBar>
 #include <QStyle>
 
+#include <algorithm>
 #include <iterator>
 
 namespace
@@ -105,6 +106,7 @@ void main_form::showTimingSummary(const TimingSummary& summary)
     const std::string line = summary.text();
     timing_summary_label->setText(QString::fromStdString(line));
     timing_warning_label->setVisible(summary.warning());
+    fitStatusBar();
     if (timingSummaryListener)
         timingSummaryListener(line);
 }
@@ -114,4 +116,15 @@ void main_form::showLeftOut(const QString& note)
     // Under the summary, which the next send replaces with its own.
     if (!note.isEmpty())
         timing_summary_label->setText(timing_summary_label->text() + u'\n' + note);
+    fitStatusBar();
+}
+
+void main_form::fitStatusBar()
+{
+    // The form keeps its fixed rectangles: a summary of several lines makes
+    // the window taller rather than cover the form's lower edge, buttons
+    // included.
+    const int lines = timing_summary_label->heightForWidth(timing_summary_label->width());
+    const int extra = std::max(0, lines - timing_summary_label->fontMetrics().height());
+    setFixedHeight(designHeight + extra);
 }
