@@ -49,6 +49,9 @@ public:
     // What the operator reads whenever memory runs out.
     static constexpr char NO_MEMORY[] =
         "Not enough memory. Please stop some programs you are using and try again";
+    // What the operator reads when no thread can be started for a send; the
+    // system's reason follows.
+    static constexpr char NO_THREAD[] = "Nothing was sent: the transmission could not be started: ";
 
     // True when `text` is non-null, non-empty and only the digits 0 to 9.
     static bool isNumber(const char* text);

@@ -321,9 +321,7 @@ void main_form::playTextFile(std::istream& in)
                 audit, [&](Interrupt& wake) { return list.supply(queue, wake); });
         });
     } catch (const std::system_error& failure) {
-        error((std::string("Nothing was sent: the transmission could not be started: ") +
-               failure.what())
-                  .c_str());
+        error((std::string(NO_THREAD) + failure.what()).c_str());
         return;
     }
     showLeftOut(list.leftOut().note());

@@ -43,8 +43,6 @@ std::uint32_t fieldNumber(const QLineEdit* field)
     return main_form::numberOf(fieldBytes(field).constData());
 }
 
-const char NO_THREAD[] = "Nothing was sent: the transmission could not be started: ";
-
 // The busy cursor while a send is being prepared: drawing or converting
 // millions of codes and logging them takes seconds before the progress dialog
 // can appear, and the window cannot repaint meanwhile.

@@ -172,8 +172,7 @@ void trainer_form::sendChar(const QString& string)
                               return sendToParallelPort(cell, observer, interrupt);
                           }).outcome;
             } catch (const std::system_error& refused) {
-                failure = QStringLiteral("Nothing was sent: the transmission could not be "
-                                         "started: ") +
+                failure = QString::fromLatin1(main_form::NO_THREAD) +
                           QString::fromLocal8Bit(refused.what());
             }
             endIfSignalled();
