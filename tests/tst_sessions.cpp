@@ -555,6 +555,21 @@ private slots:
         QCOMPARE(workFiles(), (QStringList{"<i>big", "folder"}));
     }
 
+    // Closing the window while a cell is held: the send ends first, as an
+    // Abort with its log entry closed, then the window closes as usual,
+    // saving the port choice.
+    void closeDuringSend()
+    {
+        form->show();
+        form->setFields(1, ALPHA.arg(1).arg("ab"));
+        form->vc.at(form->vc.now() + 700 * NS_PER_MS,
+                    [&] { ProbeForm::onWindowThread([&] { form->close(); }); });
+        form->send_button->click();
+        QCOMPARE(form->edges(), "0:63 100:0 600:1 700:0 700:0"); // the close lowers once more
+        QCOMPARE(fileText(), entry("Loop: 1\nText: ab\nAborted!\n"));
+        QVERIFY(!form->isVisible() && QFile::exists("NUBTactile_pport.cfg"));
+    }
+
     // SIGTERM while a cell is held (in a child process, on the simulated
     // port with its trace): the lines are lowered, the send ends as aborted
     // with its log entry closed and a row for every cell it presented, and
