@@ -82,6 +82,22 @@ private slots:
         QCOMPARE(nextAfterProduct, std::rand());
     }
 
+    // A long drawing asks after every 65536 codes whether to go on, with the
+    // count drawn; told to stop, it leaves the record empty.
+    void randomSequenceAsksToGoOn()
+    {
+        Braille_Data record;
+        record.mode = MODE_RANDOM_VALID;
+        QList<quint32> asked;
+        const auto going = [&](std::uint32_t drawn) {
+            asked << drawn;
+            return drawn < 131072;
+        };
+        QCOMPARE(generateRandomSequence(record, 200000, going), ENCODE_CANCELLED);
+        QCOMPARE(asked, QList<quint32>({65536, 131072}));
+        QVERIFY(record.length == 0 && !record.word);
+    }
+
     // Text to code page 437 bytes, given as UTF-8. Characters the code page
     // lacks are left out, never sent as '?'. Input that is not UTF-8 is
     // refused and leaves the output alone, so that the caller can take the
