@@ -12,8 +12,10 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -387,6 +389,10 @@ private slots:
                                            "version; it was renamed to Alpha_Gamma.timing.1.csv "
                                            "and a new one begins."));
         QCOMPARE(fileText("Alpha_Gamma.timing.1.csv"), QString(earlier));
+        // Set aside, and let go: no descriptor of it stays open and locked.
+        const int aside = ::open("Alpha_Gamma.timing.1.csv", O_RDONLY | O_CLOEXEC);
+        QVERIFY(aside >= 0 && flock(aside, LOCK_EX | LOCK_NB) == 0);
+        ::close(aside);
         QCOMPARE(fileText(), entry("Loop: 3\nText: ab\nAborted!\n") + entry("Loop: 1\nText: b\n"));
         const QString trigger =
             "@,text,0,0,,63,0.000,0.000,0.000,100.000,100.000,0.000,0.000,LPT1: simulated port\n";

@@ -2,10 +2,15 @@
 #include "main_form.h"
 #include "nubtactile.h"
 #include "port_session.h"
+#include "termination.h"
 #include "trainer_form.h"
 
 #include <QtTest>
 #include <QtWidgets>
+
+#include <csignal>
+#include <sched.h>
+#include <unistd.h>
 
 class tst_trainer : public QObject
 {
@@ -107,7 +112,39 @@ private slots:
         QCOMPARE((seen << (form->isVisible() ? "" : "closed")).join(' ').trimmed(), expected);
         form->close();
     }
+
+    // SIGTERM while a typed character is held (in a child process): the send
+    // ends at once and the program with the signal's own status.
+    void signalDuringHold()
+    {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {"--signalled-child"});
+        QVERIFY(child.waitForFinished(20000));
+        QCOMPARE(QString("%1 %2").arg(child.exitStatus()).arg(child.exitCode()),
+                 QString("%1 %2").arg(QProcess::CrashExit).arg(SIGTERM));
+    }
 };
 
-QTEST_MAIN(tst_trainer)
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    // "a" held for a minute; 5 ms into it the process gets SIGTERM, and the
+    // transmission goes on only once the handler has taken it.
+    if (argc == 2 && qstrcmp(argv[1], "--signalled-child") == 0) {
+        PortSession sim;
+        lowerDataLinesOnTermination();
+        trainer_form form;
+        form.char_text->setText("60000");
+        sim.clock.at(5 * NS_PER_MS, [] {
+            kill(getpid(), SIGTERM);
+            while (pendingSignal() == 0)
+                sched_yield();
+        });
+        form.trainer_text->insert("a");
+        return 3;
+    }
+    tst_trainer test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_trainer.moc"
