@@ -58,7 +58,7 @@ Outcome TransmissionThread::join()
 
 TransmissionThread::Progress TransmissionThread::progress() const noexcept
 {
-    return {records.load(), steps.load(), stepsDone.load()};
+    return {steps.load(), stepsDone.load()};
 }
 
 void TransmissionThread::takeCells(TransmissionObserver& sink)
@@ -77,7 +77,6 @@ void TransmissionThread::Relay::recordStarted(std::uint64_t total)
 {
     owner.stepsDone.store(0);
     owner.steps.store(total);
-    owner.records.fetch_add(1);
 }
 
 void TransmissionThread::Relay::progressed(std::uint64_t done)

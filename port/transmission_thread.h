@@ -50,9 +50,8 @@ public:
     Outcome join();
 
     struct Progress {
-        std::uint64_t record = 0; // records begun so far (a word list: entries)
-        std::uint64_t total = 1;  // the current record's steps
-        std::uint64_t done = 0;   // of which complete
+        std::uint64_t total = 1; // the current record's steps
+        std::uint64_t done = 0;  // of which complete
     };
     Progress progress() const noexcept;
 
@@ -85,7 +84,6 @@ private:
     std::atomic<std::uint64_t> written{0}; // cells put into the ring
     std::atomic<std::uint64_t> read{0};    // cells taken out
     std::atomic<std::uint64_t> lost{0};
-    std::atomic<std::uint64_t> records{0};
     std::atomic<std::uint64_t> steps{1};
     std::atomic<std::uint64_t> stepsDone{0};
     std::atomic<bool> done{false};

@@ -186,6 +186,17 @@ private slots:
             QList<int>({3, 1, INT_MAX}));
     }
 
+    // Without a file the audit only sums up, however many cells come.
+    void auditWithoutFile()
+    {
+        TimeAudit summary(nullptr, "S", "m", "P");
+        const CellTiming cell{1, 1, 97, 1, 0, 0, MS, MS, 0};
+        for (int i = 0; i < 10000; ++i)
+            summary.cellPresented(cell);
+        QVERIFY(summary.finish());
+        QCOMPARE(summary.summary().cells, 10000u);
+    }
+
     // Preparing a send on a thread of its own: quick work shows nothing; long
     // work shows its progress after half a second, and Cancel stops it; what
     // the work throws reaches the window's thread.
