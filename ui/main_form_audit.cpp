@@ -50,6 +50,8 @@ void main_form::buildTimingSummary()
     statusBar()->addWidget(port_file_label, 1);
     port_label = new QLabel(statusBar());
     port_label->setObjectName(QStringLiteral("port_label"));
+    // Kept off the window's edge, where the last letter would touch the frame.
+    port_label->setContentsMargins(0, 0, style()->pixelMetric(QStyle::PM_LayoutRightMargin), 0);
     statusBar()->addPermanentWidget(port_label);
 }
 
