@@ -74,9 +74,11 @@ boot() {
     timeout "$boot_timeout" qemu-system-x86_64 -accel tcg -smp 2 -m 2048 \
         -nographic -no-reboot -nic none \
         -kernel "$(echo "$work"/kernel/boot/vmlinuz-*)" -initrd "$work/initramfs.gz" \
-        -append "console=ttyS0 quiet panic=-1 nubtest=$here/guest.sh:$results:$work/kernel" \
+        -append "console=ttyS0 quiet panic=-1 nubtest=$here/guest.sh:$results:$work/kernel:$here:$build" \
         -parallel file:/dev/null -parallel file:/dev/null \
         -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
+        -virtfs "local,path=$here,mount_tag=scripts,security_model=none,readonly=on,multidevs=remap" \
+        -virtfs "local,path=$build,mount_tag=build,security_model=none,readonly=on,multidevs=remap" \
         -virtfs "local,path=$results,mount_tag=results,security_model=none,multidevs=remap" \
         </dev/null 2>&1 | sed -u 's/\x1b\[[0-9;?]*[a-zA-Z]//g; s/\x1bc//g' | tee "$work/console.log"
     local status=${PIPESTATUS[0]}
