@@ -42,14 +42,13 @@ char32_t cp437ToUnicode(unsigned char code)
     return code < 0x80 ? char32_t(code) : char32_t(upperHalf[code - 0x80]);
 }
 
-std::string textToCp437(const QString& text)
+void forEachCharacter(const QString& text,
+                      const std::function<void(char32_t codePoint, int code)>& visit)
 {
     // Text pasted from some systems carries accents as separate combining
     // marks (e + U+0301); composed first, it gives the accented letter's cell
     // instead of a bare e with the accent silently lost.
     const QString composed = text.normalized(QString::NormalizationForm_C);
-    std::string out;
-    out.reserve(static_cast<std::size_t>(composed.size()));
     for (qsizetype i = 0; i < composed.size(); ++i) {
         char32_t codePoint = composed.at(i).unicode();
         if (QChar::isHighSurrogate(codePoint) && i + 1 < composed.size() &&
@@ -58,10 +57,18 @@ std::string textToCp437(const QString& text)
             ++i;
         }
         // A lone surrogate is no character; the lookup finds nothing for it.
-        const int code = unicodeToCp437(codePoint);
+        visit(codePoint, unicodeToCp437(codePoint));
+    }
+}
+
+std::string textToCp437(const QString& text)
+{
+    std::string out;
+    out.reserve(static_cast<std::size_t>(text.size()));
+    forEachCharacter(text, [&out](char32_t, int code) {
         if (code >= 0)
             out.push_back(static_cast<char>(code));
-    }
+    });
     return out;
 }
 

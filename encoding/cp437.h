@@ -1,6 +1,7 @@
 #ifndef CP437_H
 #define CP437_H
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,12 @@ int unicodeToCp437(char32_t codePoint);
 
 // The Unicode code point of a code page 437 byte (0x00 to 0x7F unchanged).
 char32_t cp437ToUnicode(unsigned char code);
+
+// Calls `visit` with each character of `text`, composed first (Unicode NFC),
+// as a code point with its code page 437 byte, or -1 when the code page has
+// none (a lone surrogate included).
+void forEachCharacter(const QString& text,
+                      const std::function<void(char32_t codePoint, int code)>& visit);
 
 // Code page 437 bytes of `text`; characters the code page lacks are left out,
 // never replaced by '?'. The text is composed first (Unicode NFC), so a letter

@@ -68,18 +68,10 @@ void LeftOut::add(char32_t c)
 
 void LeftOut::addText(const QString& text)
 {
-    const QString composed = text.normalized(QString::NormalizationForm_C);
-    for (qsizetype i = 0; i < composed.size(); ++i) {
-        char32_t c = composed.at(i).unicode();
-        if (QChar::isHighSurrogate(c) && i + 1 < composed.size() &&
-            composed.at(i + 1).isLowSurrogate()) {
-            c = QChar::surrogateToUcs4(composed.at(i), composed.at(i + 1));
-            ++i;
-        }
-        const int code = unicodeToCp437(c);
+    forEachCharacter(text, [this](char32_t c, int code) {
         if (code < 0 || !isValidCode(unsigned(code)))
             add(c);
-    }
+    });
 }
 
 void LeftOut::addCode(unsigned char code)
