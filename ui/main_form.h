@@ -51,6 +51,10 @@ public:
         "Not enough memory. Please stop some programs you are using and try again";
     // What the operator reads when no thread can be started for a send; the
     // system's reason follows.
+    // What the operator reads when the port failed during a send; the
+    // failure (portio_failure()) follows.
+    static constexpr char PORT_FAILED[] =
+        "The send was stopped, and the data lines lowered, because the port failed: ";
     static constexpr char NO_THREAD[] = "Nothing was sent: the transmission could not be started: ";
 
     // True when `text` is non-null, non-empty and only the digits 0 to 9.
@@ -187,6 +191,9 @@ private:
     QPixmap image2;
     QPixmap image3;
     bool closing = false;
+    // Once a send and its files are complete: ends the program when a signal
+    // ended the send, closes the window when that was asked for meanwhile.
+    void afterSend();
     // Closing was asked for while a send ran: it closes once the send ends.
     bool closeAfterSend = false;
     std::optional<PortRefusal> refusedAtStart;

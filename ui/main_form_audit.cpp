@@ -97,9 +97,7 @@ Outcome main_form::transmit(const char* sendMode,
     if (result.outcome == Outcome::OutOfMemory)
         error(NO_MEMORY);
     if (result.outcome == Outcome::PortFailed)
-        error(("The send was stopped, and the data lines lowered, because the port failed: " +
-               portio_failure())
-                  .c_str());
+        error((PORT_FAILED + portio_failure()).c_str());
     return result.outcome;
 }
 

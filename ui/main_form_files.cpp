@@ -361,9 +361,7 @@ void main_form::fileOpen()
     const std::string magic = readMagicLine(in);
     if (isMagicLine(magic, TEXT_MAGIC)) {
         playTextFile(in);
-        endIfSignalled();
-        if (closeAfterSend)
-            close();
+        afterSend();
         return;
     }
     // A configuration written with carriage returns keeps them in its values,

@@ -182,9 +182,7 @@ void main_form::setTimes()
         if (!prepared) {
             endLogAfterFailure();
             data.reset();
-            endIfSignalled();
-            if (closeAfterSend)
-                close();
+            afterSend();
             return;
         }
         send();
@@ -262,6 +260,11 @@ void main_form::send()
         writeLog("Aborted!\n");
     closeLog();
     data.reset();
+    afterSend();
+}
+
+void main_form::afterSend()
+{
     endIfSignalled();
     if (closeAfterSend)
         close();

@@ -16,6 +16,19 @@ namespace
 TransmissionThread* active = nullptr;
 Interrupt* preparing = nullptr;
 
+// Points `slot` at `value` for as long as it exists, whatever leaves the scope.
+template <typename T> class Pointing
+{
+public:
+    Pointing(T*& slot, T* value) : slot(slot) { slot = value; }
+    ~Pointing() { slot = nullptr; }
+    Pointing(const Pointing&) = delete;
+    Pointing& operator=(const Pointing&) = delete;
+
+private:
+    T*& slot;
+};
+
 // Cells the audit does not want still leave the ring.
 TransmissionObserver discard;
 
@@ -72,8 +85,13 @@ bool SendProgress::prepare(
     });
     QTimer::singleShot(PREPARE_SHOW_MS, &dialog, [&dialog] { dialog.show(); });
 
-    preparing = &cancel;
-    setActiveInterrupt(&cancel);
+    const Pointing<Interrupt> current(preparing, &cancel);
+    // A signal now cancels the work; the handler must never be left with an
+    // interrupt that is gone, also when no thread could be started.
+    struct Signalled {
+        explicit Signalled(Interrupt& interrupt) { setActiveInterrupt(&interrupt); }
+        ~Signalled() { setActiveInterrupt(nullptr); }
+    } signalled(cancel);
     std::thread worker([&] {
         try {
             work(cancel, permille);
@@ -88,8 +106,6 @@ bool SendProgress::prepare(
     if (!done.load())
         cancel.raise();
     worker.join();
-    setActiveInterrupt(nullptr);
-    preparing = nullptr;
     if (failure)
         std::rethrow_exception(failure);
     return !cancel.raised();
@@ -114,7 +130,7 @@ SendProgress::Result SendProgress::run(TransmissionThread::Play play, Transmissi
     timer.setInterval(POLL_MS);
 
     TransmissionThread thread(std::move(play));
-    active = &thread;
+    const Pointing<TransmissionThread> current(active, &thread);
     QObject::connect(&dialog, &QProgressDialog::canceled, &dialog, [&thread] { thread.abort(); });
     const auto poll = [&] {
         if (supplying)
@@ -142,7 +158,6 @@ SendProgress::Result SendProgress::run(TransmissionThread::Play play, Transmissi
         thread.abort();
     Result result;
     result.outcome = thread.join();
-    active = nullptr;
     thread.takeCells(sink);
     result.lostCells = thread.lostCells();
     return result;

@@ -183,9 +183,7 @@ void trainer_form::sendChar(const QString& string)
                 showLeftOut();
             }
             if (outcome == Outcome::PortFailed)
-                failure = QStringLiteral("The send was stopped, and the data lines lowered, "
-                                         "because the port failed: ") +
-                          QString::fromStdString(portio_failure());
+                failure = QString::fromStdString(main_form::PORT_FAILED + portio_failure());
             if (!failure.isEmpty())
                 critical(QStringLiteral("NUBTactile"), failure);
         } else {
