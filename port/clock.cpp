@@ -70,6 +70,23 @@ bool RealClock::waitUntil(std::int64_t deadline, const Interrupt& interrupt)
     return true;
 }
 
+bool Clock::napUntil(std::int64_t deadline, const Interrupt& interrupt)
+{
+    return waitUntil(deadline, interrupt);
+}
+
+bool RealClock::napUntil(std::int64_t deadline, const Interrupt& interrupt)
+{
+    for (;;) {
+        const std::uint32_t token = interrupt.token();
+        if (interrupt.raised())
+            return false;
+        if (now() >= deadline)
+            return true;
+        interrupt.wait(token, deadline);
+    }
+}
+
 Clock& currentClock()
 {
     return *installed;

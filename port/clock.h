@@ -22,6 +22,11 @@ public:
     // The same, unless `interrupt` is raised first: then it returns as soon as
     // it is (within microseconds on the real clock), with false.
     virtual bool waitUntil(std::int64_t deadline, const Interrupt& interrupt) = 0;
+    // Sleeps until `deadline` or later, as the scheduler allows, without
+    // spinning, unless `interrupt` is raised first (false): for reading
+    // inputs now and then, where waking late only widens what a reading
+    // brackets. The base class waits as waitUntil does.
+    virtual bool napUntil(std::int64_t deadline, const Interrupt& interrupt);
 };
 
 // The real clock: CLOCK_MONOTONIC. waitUntil sleeps with clock_nanosleep to an
@@ -35,6 +40,7 @@ public:
     std::int64_t now() override;
     void waitUntil(std::int64_t deadline) override;
     bool waitUntil(std::int64_t deadline, const Interrupt& interrupt) override;
+    bool napUntil(std::int64_t deadline, const Interrupt& interrupt) override;
 };
 
 // The clock in use. Never null.

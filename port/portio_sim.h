@@ -46,6 +46,13 @@ const std::vector<Write>& writes();
 // itself took that long. An empty hook removes it.
 void beforeWrite(std::function<void(unsigned address, std::uint8_t value)> hook);
 
+// Sets input pin `pin` (connector 10, 11, 12, 13 or 15) of every port as
+// the wire would: `high` for a high voltage, which the pin layer reads as
+// logical 1 (the hardware inversion of pin 11 is made here). Safe on any
+// thread while a transmission reads the inputs. When tracing, a change prints
+// "<seconds>  pin 10 high" (or low) on standard error.
+void setInput(int pin, bool high);
+
 // Prints every change of the data register on standard error as
 // "<seconds since start with microseconds>  <U+2800 + byte>  0x<hex>".
 void traceDataLines();

@@ -231,6 +231,9 @@ TransmissionObserver::~TransmissionObserver() = default;
 void TransmissionObserver::recordStarted(std::uint64_t) {}
 void TransmissionObserver::progressed(std::uint64_t) {}
 void TransmissionObserver::cellPresented(const CellTiming&) {}
+void TransmissionObserver::pulsesSeen(std::uint32_t) {}
+void TransmissionObserver::answering() {}
+void TransmissionObserver::inputSeen(const InputEdge&) {}
 
 EntrySource::~EntrySource() = default;
 

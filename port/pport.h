@@ -9,6 +9,7 @@
 #include <string>
 
 struct Braille_Data;
+struct Synchronisation;
 
 // Port base addresses.
 constexpr int LPT1_BASE = 0x378;
@@ -52,14 +53,36 @@ enum class Outcome {
     PortFailed,     // a port access failed (portio_failure() says which); lines lowered
     OutOfMemory,    // what was to be played could not be stored (a word list's entry)
     FileUnreadable, // a word list could not be read to its end
+    NoPulse,        // the time limit passed before the pulse awaited came: nothing was sent
+};
+
+// An edge seen on a watched input pin. Times are in ns from the
+// transmission's origin (negative before it): for a send that never began
+// (aborted, or no pulse in time), from the moment it stopped waiting.
+struct InputEdge {
+    bool pulse;           // on the pulse pin, in the pulse's direction; else an answer
+    std::uint8_t pin;     // connector pin: 10, 11, 12, 13 or 15
+    bool rising;          // low to high
+    std::uint32_t number; // from 1: the pulse's number, or the answer edge's among the send's
+    std::int64_t time;    // the clock read just after the port read that saw it
+    // How long before `time` the edge may have happened: back to the start
+    // of the previous read of the pin. The edge lies in [time - within, time].
+    std::int64_t within;
+    // The last cell raised before the edge (it may still be raised); when
+    // there was none, cellSeen is false and the rest is 0.
+    bool cellSeen;
+    std::int64_t reaction; // time less that cell's onset: the reaction time
+    std::uint32_t pass;
+    std::uint32_t index;
+    int code;
 };
 
 class Interrupt;
 
 // How a transmission reports. Every call comes on the transmitting thread,
 // which may be a real-time one: an observer must neither block nor take a
-// lock, and should not allocate. Never called while a cell is raised. The
-// base class does nothing.
+// lock, and should not allocate. Never called while a cell is raised, but
+// for inputSeen(). The base class does nothing.
 class TransmissionObserver
 {
 public:
@@ -73,6 +96,16 @@ public:
     // A cell was lowered. Cells that raise nothing (hold 0 in a sequence, a
     // code without a cell in text mode) are not reported.
     virtual void cellPresented(const CellTiming& cell);
+    // Waiting for the pulse that starts the send: `seen` pulses have come
+    // (0 when the wait begins, then after each).
+    virtual void pulsesSeen(std::uint32_t seen);
+    // Every cell is played; answers are still watched for the response
+    // window. Not called when no answer pin is watched.
+    virtual void answering();
+    // An edge on a watched input, as soon as it is seen: unlike the calls
+    // above, this one may come during a hold, though only where the
+    // transmission sleeps, never within INPUT_GUARD_NS of an edge.
+    virtual void inputSeen(const InputEdge& edge);
 };
 
 // One entry of a word list, ready to play: `length` text-mode codes, each
@@ -116,6 +149,16 @@ public:
 Outcome sendToParallelPort(const Braille_Data& record, TransmissionObserver& observer,
                            const Interrupt& interrupt);
 
+// The same with `sync`: when it waits for a pulse, the origin is the moment
+// pulse `sync.pulseNumber` was seen on `sync.pulsePin` (the trigger, if any,
+// still comes first); NoPulse when `sync.timeLimitMs` (not 0) passes first.
+// When it watches answer pins, their edges are reported from the origin until
+// `sync.responseWindowMs` after the last cell is lowered (or the timeline's
+// end, when later). The inputs are read only while the transmission waits,
+// every INPUT_POLL_NS, never in the last INPUT_GUARD_NS before an edge.
+Outcome sendToParallelPort(const Braille_Data& record, TransmissionObserver& observer,
+                           const Interrupt& interrupt, const Synchronisation& sync);
+
 // Plays a word list's entries as they come from `entries`, each as a
 // one-pass text record without trigger, reported as pass n for the n-th
 // entry. The entries form one timeline: an entry's first cell comes exactly
@@ -124,6 +167,15 @@ Outcome sendToParallelPort(const Braille_Data& record, TransmissionObserver& obs
 // otherwise as for a record, or the source's end().
 Outcome sendToParallelPort(EntrySource& entries, TransmissionObserver& observer,
                            const Interrupt& interrupt);
+// The same with `sync`, as for a record; a word list waits once, before its
+// first entry.
+Outcome sendToParallelPort(EntrySource& entries, TransmissionObserver& observer,
+                           const Interrupt& interrupt, const Synchronisation& sync);
+
+// How often watched inputs are read, and how long before an edge they no
+// longer are, so that a read never delays a cell.
+constexpr std::int64_t INPUT_POLL_NS = 100'000;
+constexpr std::int64_t INPUT_GUARD_NS = 20'000;
 
 // Lowers all eight data lines of the port claimed last.
 void resetParallelPort();

@@ -24,6 +24,8 @@ public:
     // waits for the window). At a cell a millisecond, 16 s of a window that
     // takes nothing.
     static constexpr std::size_t CELL_CAPACITY = 1 << 14;
+    // Input edges likewise: at an answer a second, over an hour.
+    static constexpr std::size_t EDGE_CAPACITY = 1 << 12;
 
     // Starts `play` at once on a new thread under SCHED_FIFO at its lowest
     // priority, when the system permits it, with the flag that keeps threads
@@ -49,9 +51,16 @@ public:
     // Waits for the end and returns how it ended.
     Outcome join();
 
+    enum class Phase {
+        Waiting,   // for the pulse that starts the send
+        Playing,   // the timeline
+        Answering, // every cell played, answers still watched
+    };
     struct Progress {
         std::uint64_t total = 1; // the current record's steps
         std::uint64_t done = 0;  // of which complete
+        Phase phase = Phase::Playing;
+        std::uint32_t pulses = 0; // seen while waiting
     };
     Progress progress() const noexcept;
 
@@ -60,6 +69,9 @@ public:
     void takeCells(TransmissionObserver& sink);
     // Cells that found the ring full: presented, but not handed over.
     std::uint64_t lostCells() const noexcept { return lost.load(); }
+    // The same for input edges: inputSeen() on `sink` for each, oldest first.
+    void takeEdges(TransmissionObserver& sink);
+    std::uint64_t lostEdges() const noexcept;
     // Whether the thread got its real-time priority; valid once finished.
     bool realTime() const noexcept { return realTimeGranted.load(); }
 
