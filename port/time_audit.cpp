@@ -40,6 +40,28 @@ int formatMs(char* at, std::size_t room, std::int64_t ns)
                          us / 1000, us % 1000);
 }
 
+// A row's own fields, built in place: a row never allocates, and a field
+// that would not fit is cut rather than overrun.
+class Fields
+{
+public:
+    template <typename... Values> void print(const char* format, Values... values)
+    {
+        grow(std::snprintf(text + size, sizeof text - size, format, values...));
+    }
+    void ms(std::int64_t ns) { grow(formatMs(text + size, sizeof text - size, ns)); }
+    void to(RowBatch& rows) const { rows.add(text, size); }
+
+private:
+    void grow(int written)
+    {
+        size = std::min(sizeof text, size + std::size_t(std::max(written, 0)));
+    }
+
+    char text[RowBatch::ROW_BYTES];
+    std::size_t size = 0;
+};
+
 // Writes all of `data`, going on after a short write; false at the first
 // failure, with part of it perhaps written.
 bool writeAll(int fd, const char* data, std::size_t size)
@@ -143,10 +165,12 @@ std::string TimingSummary::text() const
     if (warning())
         line += " \u00b7 " + std::to_string(beyondWarning) +
                 (beyondWarning == 1 ? " cell" : " cells") + " off by more than 1 ms";
+    if (answersWatched)
+        line += " \u00b7 " + std::to_string(answers) + (answers == 1 ? " answer" : " answers");
     return line;
 }
 
-const char TimeAudit::HEADER[] =
+const char TIMING_HEADER[] =
     "session_start,send_mode,pass,index,code,data_byte,target_onset_ms,onset_ms,onset_delay_ms,"
     "target_hold_ms,hold_ms,hold_error_ms,edge_uncertainty_ms,port\n";
 
@@ -179,7 +203,8 @@ bool TimingFile::open(const std::string& path, std::string& setAside)
     setAside.clear();
     // Only as much of the first line as a header can be: a huge file costs
     // nothing to check.
-    char first[sizeof TimeAudit::HEADER - 1];
+    const std::size_t headerSize = std::strlen(header);
+    char first[512];
     for (;;) {
         bool made = false;
         fd = openPatientFile(path, made);
@@ -191,8 +216,8 @@ bool TimingFile::open(const std::string& path, std::string& setAside)
         }
         created = made;
         length = std::uint64_t(status.st_size);
-        if (length == 0 || (pread(fd, first, sizeof first, 0) == ssize_t(sizeof first) &&
-                            std::memcmp(first, TimeAudit::HEADER, sizeof first) == 0))
+        if (length == 0 || (pread(fd, first, headerSize, 0) == ssize_t(headerSize) &&
+                            std::memcmp(first, header, headerSize) == 0))
             break;
         // Set aside once; a foreign header again means someone else is at
         // work on this name.
@@ -211,7 +236,7 @@ bool TimingFile::open(const std::string& path, std::string& setAside)
     }
     unended = last != '\n';
     const bool made = created;
-    if (length == 0 && !append(TimeAudit::HEADER, sizeof TimeAudit::HEADER - 1)) {
+    if (length == 0 && !append(header, headerSize)) {
         close();
         return false;
     }
@@ -237,53 +262,92 @@ bool TimingFile::append(const char* rows, std::size_t size)
     return false;
 }
 
-TimeAudit::TimeAudit(TimingFile* file, std::string sessionStart, std::string sendMode,
-                     const std::string& port)
-    : file(file), prefix(std::move(sessionStart) + ',' + sendMode + ','), suffix(',' + port + '\n')
+RowBatch::RowBatch(TimingFile* file, std::string prefix, std::string suffix)
+    : file(file), prefix(std::move(prefix)), suffix(std::move(suffix))
 {
     // Reserved before the send: a batch never grows while cells are raised.
     if (file)
-        batch.reserve(BATCH_BYTES + ROW_BYTES + prefix.size() + suffix.size());
+        batch.reserve(BATCH_BYTES + ROW_BYTES + this->prefix.size() + this->suffix.size());
 }
 
-void TimeAudit::cellPresented(const CellTiming& cell)
+void RowBatch::add(const char* fields, std::size_t size)
 {
-    totals.add(cell);
     if (!file || failed)
         return;
-    char row[ROW_BYTES];
-    std::size_t n = 0;
-    const auto put = [&](int written) {
-        n = std::min(sizeof row, n + std::size_t(written > 0 ? written : 0));
-    };
-    put(std::snprintf(row, sizeof row, "%" PRIu32 ",%" PRIu32 ",", cell.pass, cell.index));
-    if (cell.code >= 0)
-        put(std::snprintf(row + n, sizeof row - n, "%d", cell.code));
-    put(std::snprintf(row + n, sizeof row - n, ",%u,", unsigned(cell.dataByte)));
-    const std::int64_t times[] = {cell.targetOnset, cell.onset, cell.onset - cell.targetOnset,
-                                  cell.targetHold,  cell.hold,  cell.hold - cell.targetHold,
-                                  cell.uncertainty};
-    for (std::size_t i = 0; i < std::size(times); ++i) {
-        put(formatMs(row + n, sizeof row - n, times[i]));
-        if (i + 1 < std::size(times))
-            put(std::snprintf(row + n, sizeof row - n, ","));
-    }
-    batch.append(prefix).append(row, n).append(suffix);
+    batch.append(prefix).append(fields, size).append(suffix);
     if (batch.size() >= BATCH_BYTES)
         flush();
 }
 
-void TimeAudit::flush()
+void RowBatch::flush()
 {
     if (!batch.empty() && !failed && !file->append(batch.data(), batch.size()))
         failed = true;
     batch.clear();
 }
 
-bool TimeAudit::finish()
+bool RowBatch::finish()
 {
     if (!file)
         return true;
     flush();
     return !failed;
+}
+
+TimeAudit::TimeAudit(TimingFile* file, std::string sessionStart, std::string sendMode,
+                     const std::string& port)
+    : rows(file, std::move(sessionStart) + ',' + sendMode + ',', ',' + port + '\n')
+{
+}
+
+void TimeAudit::cellPresented(const CellTiming& cell)
+{
+    totals.add(cell);
+    Fields row;
+    row.print("%" PRIu32 ",%" PRIu32 ",", cell.pass, cell.index);
+    if (cell.code >= 0)
+        row.print("%d", cell.code);
+    row.print(",%u,", unsigned(cell.dataByte));
+    const std::int64_t times[] = {cell.targetOnset, cell.onset, cell.onset - cell.targetOnset,
+                                  cell.targetHold,  cell.hold,  cell.hold - cell.targetHold,
+                                  cell.uncertainty};
+    for (std::size_t i = 0; i < std::size(times); ++i) {
+        row.ms(times[i]);
+        if (i + 1 < std::size(times))
+            row.print("%c", ',');
+    }
+    row.to(rows);
+}
+
+const char EventAudit::HEADER[] =
+    "session_start,send_mode,event,pin,edge,number,time_ms,seen_within_ms,reaction_time_ms,pass,"
+    "index,code,port\n";
+
+EventAudit::EventAudit(TimingFile* file, std::string sessionStart, std::string sendMode,
+                       const std::string& port, bool pressRising)
+    : rows(file, std::move(sessionStart) + ',' + sendMode + ',', ',' + port + '\n'),
+      pressRising(pressRising)
+{
+}
+
+void EventAudit::inputSeen(const InputEdge& edge)
+{
+    if (!edge.pulse && edge.rising == pressRising)
+        ++presses;
+    Fields row;
+    row.print("%s,%u,%s,%" PRIu32 ",", edge.pulse ? "pulse" : "answer", unsigned(edge.pin),
+              edge.rising ? "rising" : "falling", edge.number);
+    row.ms(edge.time);
+    row.print("%c", ',');
+    row.ms(edge.within);
+    row.print("%c", ',');
+    if (edge.cellSeen) {
+        row.ms(edge.reaction);
+        row.print(",%" PRIu32 ",%" PRIu32 ",", edge.pass, edge.index);
+        if (edge.code >= 0)
+            row.print("%d", edge.code);
+    } else {
+        row.print("%s", ",,,");
+    }
+    row.to(rows);
 }

@@ -21,13 +21,17 @@ struct TimingSummary {
     // The send stopped before its end (Abort, or a text file that could not
     // be read on).
     bool aborted = false;
+    // Whether answers were watched, and how many presses came.
+    bool answersWatched = false;
+    std::uint64_t answers = 0;
 
     void add(const CellTiming& cell);
     bool warning() const { return beyondWarning != 0; }
     // One line in UTF-8, times in µs below a millisecond, else in ms:
     // "250 cells · worst onset delay 4 µs · worst hold error 3 µs", followed
-    // by " · 2 cells off by more than 1 ms" when there are such cells. An
-    // aborted send begins "Aborted after 12 cells · " instead.
+    // by " · 2 cells off by more than 1 ms" when there are such cells, then
+    // " · 3 answers" when answers were watched. An aborted send begins
+    // "Aborted after 12 cells · " instead.
     std::string text() const;
 };
 
@@ -41,13 +45,19 @@ struct TimingSummary {
 // -1 on failure, with errno set (EWOULDBLOCK: another program holds it).
 int openPatientFile(const std::string& path, bool& created);
 
-// A timing file open for appending: it only ever grows by whole rows. An
-// append that fails partway (a full disk, the file size limit) is cut away
-// again, so a reader never meets half a row.
+// The first line of a timing file, with its line end.
+extern const char TIMING_HEADER[];
+
+// A per-patient CSV file (the timing file, the events file) open for
+// appending: it only ever grows by whole rows. An append that fails partway
+// (a full disk, the file size limit) is cut away again, so a reader never
+// meets half a row.
 class TimingFile
 {
 public:
-    TimingFile() = default;
+    // `header`: the file's first line with its line end, which outlives the
+    // object; at most 512 bytes.
+    explicit TimingFile(const char* header = TIMING_HEADER) : header(header) {}
     ~TimingFile();
     TimingFile(const TimingFile&) = delete;
     TimingFile& operator=(const TimingFile&) = delete;
@@ -77,11 +87,40 @@ public:
 private:
     void close();
 
+    const char* const header;
     int fd = -1;
     int lastError = 0;
     bool created = false;     // by this open, and no row appended since
     std::uint64_t length = 0; // what the file holds: a failed append is cut back to it
     bool unended = false;     // its last byte is not a line end
+};
+
+// Rows for a TimingFile, held back up to about BATCH_BYTES, so that a send
+// costs one write per batch, not one per cell. After a failed write no
+// further row is written: the file ends at the last row before it.
+class RowBatch
+{
+public:
+    // Room for a row's own numbers, between the common prefix and suffix.
+    static constexpr std::size_t ROW_BYTES = 256;
+
+    // Rows begin with `prefix` and end with `suffix`. With no file, nothing
+    // is kept.
+    RowBatch(TimingFile* file, std::string prefix, std::string suffix);
+    // Adds one row: prefix, the `size` bytes of `fields`, suffix.
+    void add(const char* fields, std::size_t size);
+    // Writes the rows held back; false when any row could not be written.
+    bool finish();
+
+private:
+    static constexpr std::size_t BATCH_BYTES = 8192;
+    void flush();
+
+    TimingFile* file;
+    std::string prefix;
+    std::string suffix;
+    std::string batch;
+    bool failed = false;
 };
 
 // The time audit of the sends of one session: one CSV row per raised cell,
@@ -92,7 +131,7 @@ private:
 class TimeAudit : public TransmissionObserver
 {
 public:
-    static const char HEADER[];
+    static constexpr const char* HEADER = TIMING_HEADER;
 
     // `sessionStart` (ISO 8601 local time) and `sendMode` (text,
     // random_valid, random_non_valid, random_mixed, single_shot, text_file)
@@ -107,23 +146,42 @@ public:
     // Writes the rows held back; false when any row could not be written.
     // After a failure no further row is written: the file ends at the last
     // row before it.
-    bool finish();
+    bool finish() { return rows.finish(); }
 
 private:
-    // Rows are held back up to about this many bytes, so that a send costs
-    // one write per batch, not one per cell.
-    static constexpr std::size_t BATCH_BYTES = 8192;
-    // Room for a row's numbers, between its prefix and suffix.
-    static constexpr std::size_t ROW_BYTES = 256;
-
-    void flush();
-
-    TimingFile* file;
-    std::string prefix;
-    std::string suffix;
-    std::string batch;
-    bool failed = false;
+    RowBatch rows;
     TimingSummary totals;
+};
+
+// The input edges of the sends of one session: one CSV row per pulse and per
+// answer edge, appended to `file` (the events file) like the time audit's.
+// Columns: see HEADER. `event` is "pulse" or "answer", `edge` "rising" or
+// "falling"; `number` counts the send's pulses, or its answer edges; time_ms
+// is from the transmission's origin (negative for the pulses before it);
+// seen_within_ms is how much earlier the edge may have happened;
+// reaction_time_ms is from the onset of the last cell raised before the edge,
+// whose pass, index and code follow (all four empty when no cell was raised
+// yet; code empty for the trigger and a single shot).
+class EventAudit : public TransmissionObserver
+{
+public:
+    static const char HEADER[];
+
+    // As TimeAudit's; `pressRising` tells which answer edges are presses.
+    EventAudit(TimingFile* file, std::string sessionStart, std::string sendMode,
+               const std::string& port, bool pressRising);
+
+    void inputSeen(const InputEdge& edge) override;
+
+    // The answer edges that were presses.
+    std::uint64_t answers() const { return presses; }
+    // As TimeAudit::finish().
+    bool finish() { return rows.finish(); }
+
+private:
+    RowBatch rows;
+    bool pressRising;
+    std::uint64_t presses = 0;
 };
 
 #endif
