@@ -11,6 +11,48 @@
 
 #ifdef NUBTACTILE_SIMULATED_PORT
 #include "portio_sim.h"
+#include "simulated_lab.h"
+#include "synchronisation.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <iterator>
+#include <memory>
+
+namespace
+{
+
+// Reads "--pulse-every MS" and "--pulse-pin PIN"; false, with the reason
+// on standard error, for anything else.
+bool readRehearsalOptions(QStringList arguments, std::uint32_t& pulseEvery, int& pulsePin)
+{
+    arguments.removeFirst();
+    for (qsizetype i = 0; i < arguments.size(); i += 2) {
+        const QString& option = arguments[i];
+        bool valid = i + 1 < arguments.size();
+        const uint value = valid ? arguments[i + 1].toUInt(&valid) : 0;
+        if (option == QLatin1String("--pulse-every") && valid &&
+            value >= 2 * SimulatedLab::PULSE_WIDTH_MS) {
+            pulseEvery = value;
+        } else if (option == QLatin1String("--pulse-pin") && valid &&
+                   std::find(std::begin(Synchronisation::INPUT_PINS),
+                             std::end(Synchronisation::INPUT_PINS),
+                             int(value)) != std::end(Synchronisation::INPUT_PINS)) {
+            pulsePin = int(value);
+        } else {
+            std::fprintf(stderr,
+                         "%s: unknown option or value: %s\n"
+                         "usage: nubtactile-sim [--pulse-every MS (20 or more)] "
+                         "[--pulse-pin 10|11|12|13|15]\n",
+                         qPrintable(QCoreApplication::applicationName()), qPrintable(option));
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
 #endif
 
 int main(int argc, char** argv)
@@ -21,6 +63,12 @@ int main(int argc, char** argv)
     // deletion, and the application goes at the end of main.
     QApplication app(argc, argv);
 #ifdef NUBTACTILE_SIMULATED_PORT
+    std::uint32_t pulseEvery = 0;
+    int pulsePin = 10;
+    if (!readRehearsalOptions(QCoreApplication::arguments(), pulseEvery, pulsePin))
+        return 2;
+    // Before the trace begins: the inputs' resting levels are no news.
+    const auto lab = std::make_unique<SimulatedLab>(pulseEvery, pulsePin);
     portsim::traceDataLines();
     portsim::recordWrites(false);
 #endif
