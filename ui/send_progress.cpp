@@ -1,11 +1,13 @@
 #include "send_progress.h"
 
+#include "synchronisation.h"
 #include "termination.h"
 
 #include <QEventLoop>
 #include <QProgressDialog>
 #include <QTimer>
 
+#include <algorithm>
 #include <climits>
 #include <exception>
 #include <thread>
@@ -31,6 +33,23 @@ private:
 
 // Cells the audit does not want still leave the ring.
 TransmissionObserver discard;
+
+// What the dialog says the transmission is doing.
+QString phaseText(const TransmissionThread::Progress& now, const Synchronisation* sync)
+{
+    switch (now.phase) {
+    case TransmissionThread::Phase::Waiting:
+        return QStringLiteral("Waiting for pulse %1 of %2 on pin %3...")
+            .arg(std::min(now.pulses + 1, sync ? sync->pulseNumber : 1))
+            .arg(sync ? sync->pulseNumber : 1)
+            .arg(sync ? sync->pulsePin : 0);
+    case TransmissionThread::Phase::Answering:
+        return QStringLiteral("Recording answers...");
+    case TransmissionThread::Phase::Playing:
+        break;
+    }
+    return QStringLiteral("Sending...");
+}
 
 } // namespace
 
@@ -112,7 +131,8 @@ bool SendProgress::prepare(
 }
 
 SendProgress::Result SendProgress::run(TransmissionThread::Play play, TransmissionObserver* audit,
-                                       const std::function<bool(Interrupt&)>& supply)
+                                       const std::function<bool(Interrupt&)>& supply,
+                                       const Synchronisation* sync)
 {
     // Everything the window needs is made before the first edge can go out.
     TransmissionObserver& sink = audit ? *audit : discard;
@@ -136,7 +156,11 @@ SendProgress::Result SendProgress::run(TransmissionThread::Play play, Transmissi
         if (supplying)
             supplying = supply(thread.interrupt());
         thread.takeCells(sink);
+        thread.takeEdges(sink);
         const TransmissionThread::Progress now = thread.progress();
+        const QString text = phaseText(now, sync);
+        if (dialog.labelText() != text)
+            dialog.setLabelText(text);
         const int maximum = shownValue(now.total, now.total);
         if (dialog.maximum() != maximum)
             dialog.setMaximum(maximum);
@@ -159,6 +183,9 @@ SendProgress::Result SendProgress::run(TransmissionThread::Play play, Transmissi
     Result result;
     result.outcome = thread.join();
     thread.takeCells(sink);
+    thread.takeEdges(sink);
     result.lostCells = thread.lostCells();
+    result.lostEdges = thread.lostEdges();
+    result.pulses = thread.progress().pulses;
     return result;
 }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 
+struct Synchronisation;
+
 // What the operator sees of a transmission while it plays on its own thread:
 // a modal "Sending..." dialog with an "Abort" button, shown from the start to
 // the end of every send, whatever its number of steps. This side runs on the
@@ -19,15 +21,21 @@ public:
     struct Result {
         Outcome outcome = Outcome::Completed;
         std::uint64_t lostCells = 0; // presented, but not handed to the audit
+        std::uint64_t lostEdges = 0; // input edges seen, but not handed to it
+        std::uint32_t pulses = 0;    // seen while waiting for the one that starts the send
     };
 
     // Plays `play` on a TransmissionThread under the dialog and returns when
-    // it has ended. Cells go to `audit` when given. `supply`, when given, is
-    // called on the window's thread as the send starts and at every poll
-    // until it returns false, with the transmission's interrupt to notify.
-    // Throws std::system_error when no thread can be started.
+    // it has ended. Cells and input edges go to `audit` when given.
+    // `supply`, when given, is called on the window's thread as the send
+    // starts and at every poll until it returns false, with the
+    // transmission's interrupt to notify. With `sync`, the dialog says which
+    // pulse it waits for ("Waiting for pulse 2 of 3 on pin 10...") and when
+    // it records answers after the last cell. Throws std::system_error when
+    // no thread can be started.
     static Result run(TransmissionThread::Play play, TransmissionObserver* audit = nullptr,
-                      const std::function<bool(Interrupt&)>& supply = {});
+                      const std::function<bool(Interrupt&)>& supply = {},
+                      const Synchronisation* sync = nullptr);
 
     // Runs `work` on a thread of its own while the window's thread stays
     // responsive: what would freeze it (drawing two billion codes, writing
