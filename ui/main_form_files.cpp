@@ -1,5 +1,6 @@
 #include "main_form.h"
 
+#include "configuration_file.h"
 #include "entry_queue.h"
 #include "termination.h"
 #include "word_list.h"
@@ -14,80 +15,25 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSaveFile>
-#include <QStringDecoder>
 #include <QStringList>
 
 #include <ext/stdio_filebuf.h>
-#include <fcntl.h>
 #include <limits>
 #include <new>
 #include <string>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace
 {
 
-const char CONFIGURATION_MAGIC[] = "#!NUBTactile_CONFIGURATION_FILE!#";
-const char TEXT_MAGIC[] = "#!NUBTactile_TEXT_FILE!#";
 const char FORMAT_PROBLEM[] = "The file doesn't seem to be in a correct format";
 const char SAVE_PROBLEM[] = "There was a problem while trying to save the file";
-
-// Values 1 to 7 of a configuration: trigger, after trigger, char duration,
-// interval, loop, mode, word or length.
-constexpr int CONFIGURATION_VALUES = 7;
 
 // How many of a text file's problems the question lists.
 constexpr std::size_t LISTED_PROBLEMS = 5;
 
-// The magic line is line 1 of a file; its body begins on line 2.
+// The magic line is line 1 of a text file; its body begins on line 2.
 constexpr std::uint64_t BODY_LINE = 2;
-
-// What a file that is not a regular one is, for the operator.
-const char* kindOf(mode_t mode)
-{
-    if (S_ISFIFO(mode))
-        return "a named pipe (FIFO)";
-    if (S_ISSOCK(mode))
-        return "a socket";
-    if (S_ISCHR(mode))
-        return "a character device";
-    if (S_ISBLK(mode))
-        return "a block device";
-    if (S_ISDIR(mode))
-        return "a directory";
-    return "a special file";
-}
-
-// A descriptor of `path` for reading, only when it is a regular file: the
-// open of a FIFO waits for a writer, and that of a device may do anything.
-// -1 otherwise, with `kind` set when it is something else than a regular
-// file, left empty when the system refused.
-int openRegularFile(const QByteArray& path, std::string& kind)
-{
-    struct stat seen;
-    if (::stat(path.constData(), &seen) != 0)
-        return -1;
-    if (!S_ISREG(seen.st_mode)) {
-        kind = kindOf(seen.st_mode);
-        return -1;
-    }
-    // Replaced by a FIFO after the look above, it still cannot block this
-    // open; the descriptor must then be what was looked at.
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return -1;
-    struct stat opened;
-    const bool looked = ::fstat(fd, &opened) == 0;
-    if (looked && S_ISREG(opened.st_mode) && opened.st_dev == seen.st_dev &&
-        opened.st_ino == seen.st_ino)
-        return fd;
-    if (looked && !S_ISREG(opened.st_mode))
-        kind = kindOf(opened.st_mode);
-    ::close(fd);
-    return -1;
-}
 
 // The question asked before a text file whose times are not all plain
 // numbers is sent.
@@ -103,121 +49,6 @@ QString problemsQuestion(const WordList::Check& check)
     for (const std::string& problem : check.listed)
         text += '\n' + QString::fromStdString(problem);
     return text + "\n\nSend it all the same, read this way?";
-}
-
-// The longest line that can be a magic line: the configuration's characters
-// and the carriage return of a file written on Windows.
-constexpr std::size_t LONGEST_MAGIC_LINE = (sizeof CONFIGURATION_MAGIC - 1) + 1;
-
-// How much of a configuration body is read and decoded at a time.
-constexpr std::size_t CHUNK_BYTES = 64 * 1024;
-
-// The first line of `in` when it is short enough to be a magic line; a longer
-// one comes back cut to one character more than the longest magic line, so
-// that a huge file without line feeds is refused after a few bytes.
-std::string readMagicLine(std::istream& in)
-{
-    std::string line;
-    for (int c = 0; line.size() <= LONGEST_MAGIC_LINE && (c = in.get()) != EOF && c != '\n';)
-        line += char(c);
-    return line;
-}
-
-// A file written on Windows ends its lines with a carriage return.
-bool isMagicLine(const std::string& line, const char* magic)
-{
-    return line == magic || line == std::string(magic) + '\r';
-}
-
-// The modes whose word or length is put into a field.
-bool showsSequence(const QString& mode)
-{
-    return mode.size() == 1 && mode.at(0) >= u'1' && mode.at(0) <= u'4';
-}
-
-// Splits a configuration body into its values as it is decoded, piece by
-// piece: one value per line, an empty line an empty value, a last line
-// without line feed still a value, an empty end none; lines after the seventh
-// value go onto the seventh after two blanks. The seventh is kept only for
-// the modes that show it, so that millions of lines for another mode cost no
-// memory.
-class ConfigurationValues
-{
-public:
-    void add(QStringView text)
-    {
-        for (;;) {
-            const qsizetype end = text.indexOf(u'\n');
-            const QStringView piece = end < 0 ? text : text.first(end);
-            if (!inLine && (end >= 0 || !piece.isEmpty()))
-                startLine();
-            if (target)
-                target->append(piece);
-            if (end < 0)
-                return;
-            inLine = false;
-            text = text.sliced(end + 1);
-        }
-    }
-
-    // At most seven; to be taken once the whole body was added.
-    QStringList take() { return std::move(values); }
-
-private:
-    void startLine()
-    {
-        inLine = true;
-        if (values.size() < CONFIGURATION_VALUES) {
-            values.append(QString());
-            target = &values.last();
-            if (values.size() == CONFIGURATION_VALUES && !showsSequence(values.at(5)))
-                target = nullptr;
-        } else if (target) {
-            target->append(QLatin1String("  "));
-        }
-    }
-
-    QStringList values;
-    // Where the line being read goes, or null when it is not kept.
-    QString* target = nullptr;
-    bool inLine = false;
-};
-
-// The values of the body from the position of `in` to its end, decoded as
-// `encoding`. False on a read error or on bytes not valid in that encoding.
-bool readValues(std::istream& in, QStringDecoder::Encoding encoding, QStringList& values)
-{
-    QStringDecoder decoder(encoding);
-    ConfigurationValues reader;
-    std::string chunk(CHUNK_BYTES, '\0');
-    // One buffer for every chunk: a fresh one each time costs page faults.
-    QString text(decoder.requiredSpace(CHUNK_BYTES), Qt::Uninitialized);
-    while (in && !decoder.hasError()) {
-        in.read(chunk.data(), std::streamsize(chunk.size()));
-        const QChar* end =
-            decoder.appendToBuffer(text.data(), QByteArrayView(chunk.data(), in.gcount()));
-        reader.add(QStringView(text.constData(), end - text.constData()));
-    }
-    // A sequence cut off by the end of the body is held back as incomplete;
-    // what follows it shows whether it is an error.
-    decoder.appendToBuffer(text.data(), QByteArrayView("\n", 1));
-    if (in.bad() || decoder.hasError())
-        return false;
-    values = reader.take();
-    return true;
-}
-
-// Files are written in UTF-8; one made by hand in a Latin-1 editor is not
-// valid UTF-8 and is read again as Latin-1. False on a read error.
-bool readConfiguration(std::istream& in, QStringList& values)
-{
-    const std::istream::pos_type body = in.tellg();
-    if (readValues(in, QStringDecoder::Utf8, values))
-        return true;
-    if (in.bad())
-        return false;
-    in.clear();
-    return bool(in.seekg(body)) && readValues(in, QStringDecoder::Latin1, values);
 }
 
 } // namespace
@@ -336,7 +167,7 @@ void main_form::fileOpen()
         return;
 
     std::string kind;
-    const int fd = openRegularFile(QFile::encodeName(name), kind);
+    const int fd = ConfigurationFile::openRegular(QFile::encodeName(name), kind);
     if (fd < 0) {
         error((QStringLiteral("Could not open ") + name +
                (kind.empty() ? QString()
@@ -358,22 +189,22 @@ void main_form::fileOpen()
 
     fileNew();
 
-    const std::string magic = readMagicLine(in);
-    if (isMagicLine(magic, TEXT_MAGIC)) {
+    const std::string magic = ConfigurationFile::readMagicLine(in);
+    if (ConfigurationFile::isMagicLine(magic, ConfigurationFile::TEXT_MAGIC)) {
         playTextFile(in);
         afterSend();
         return;
     }
     // A configuration written with carriage returns keeps them in its values,
     // so the mode does not match and the operator is told.
-    if (!isMagicLine(magic, CONFIGURATION_MAGIC)) {
+    if (!ConfigurationFile::isMagicLine(magic, ConfigurationFile::MAGIC)) {
         error(FORMAT_PROBLEM);
         return;
     }
 
     QStringList values;
     try {
-        if (!readConfiguration(in, values)) {
+        if (!ConfigurationFile::read(in, values)) {
             error((QStringLiteral("Could not open ") + name).toUtf8().constData());
             return;
         }
@@ -382,7 +213,7 @@ void main_form::fileOpen()
         error(NO_MEMORY);
         return;
     }
-    if (values.size() < CONFIGURATION_VALUES) {
+    if (values.size() < ConfigurationFile::VALUES) {
         error(FORMAT_PROBLEM);
         return;
     }
@@ -432,7 +263,7 @@ void main_form::fileSave()
         sequence = word_text->text();
     else if (mode >= 2)
         sequence = sequence_length_text->text();
-    const QStringList lines = {QLatin1String(CONFIGURATION_MAGIC),
+    const QStringList lines = {QLatin1String(ConfigurationFile::MAGIC),
                                trigger_time_text->text(),
                                after_trigger_time_text->text(),
                                char_time_text->text(),
