@@ -211,9 +211,6 @@ private:
     // The patient's log and timing file, held from before the log entry
     // begins until it is closed.
     PatientFiles files;
-    // A log problem met on the preparation's thread, to be told on the
-    // window's.
-    std::atomic<bool> logProblemPending{false};
 
     // Claims the port of the LPT action that is on, into `port`.
     std::optional<PortRefusal> claimChosenPort();
@@ -252,23 +249,10 @@ private:
     // The log's part of a send that reads the window: when the send began,
     // whether it is logged and under which name.
     void beginLog();
-    // The log entry's head and presented line for the record in `data`, in
-    // pieces, without a widget: the preparation's thread may write it. Stops
-    // when `cancel` is raised; its progress goes from 500 to 1000 in
-    // `permille`.
+    // The log entry's head for the record in `data`, when it is logged.
     void writeLogHead(const Interrupt& cancel, std::atomic<int>& permille);
-    // Writes `text` to the log of the record in `data` and flushes it. Returns
-    // false when the log is not open or has failed before; reports the first
-    // failed write of a send through error(), at once on the window's thread,
-    // or once the preparation is over when written from its thread.
-    bool writeLog(const std::string& text);
-    // Reports a log problem now on the window's thread, later from another.
-    void logProblem();
-    // Tells a log problem left by the preparation's thread.
-    void reportLateLogProblem();
-    // After a failed allocation: a log entry already begun in the file gets
-    // "Aborted!" and its closing lines, as far as memory allows. Never throws.
-    void endLogAfterFailure();
+    // Tells a log failure that a write on any thread left untold.
+    void reportLogFailure();
     // The log problem message, shown with the normal cursor even while a send
     // is being prepared under the busy one.
     void reportLogProblem();

@@ -1,6 +1,5 @@
 #include "main_form.h"
 
-#include "cp437.h"
 #include "interrupt.h"
 #include "nubtactile.h"
 
@@ -8,43 +7,12 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QLineEdit>
-#include <QLocale>
 #include <QMessageBox>
-#include <QThread>
 
-#include <array>
 #include <string>
 
 namespace
 {
-
-const std::string ASTERISKS(48, '*');
-// The presented line goes to the file in pieces of about this many bytes.
-constexpr std::size_t LOG_PIECE_BYTES = 4096;
-// The longest text of one code and its separator: three digits and ", ".
-constexpr std::size_t LONGEST_CODE_BYTES = 5;
-
-// Always English names, whatever the operator's locale, so that every log
-// reads the same and a script can parse it.
-std::string dateText(const QDateTime& moment)
-{
-    return QLocale::c().toString(moment, QStringLiteral("ddd MMM d hh:mm:ss yyyy")).toStdString();
-}
-
-// How each code reads on the presented line of `mode`: as its character in
-// text mode, random valid and, for the codes that have a cell, random mixed;
-// as a decimal number otherwise. Codes are bytes, so 256 texts cover them.
-std::array<std::string, 256> codeTexts(std::int32_t mode)
-{
-    std::array<std::string, 256> texts;
-    for (unsigned code = 0; code < texts.size(); ++code) {
-        const bool asCharacter = mode == MODE_TEXT || mode == MODE_RANDOM_VALID ||
-                                 (mode == MODE_RANDOM_MIXED && isValidCode(code));
-        texts[code] =
-            asCharacter ? cp437ToUtf8(static_cast<unsigned char>(code)) : std::to_string(code);
-    }
-    return texts;
-}
 
 // The normal cursor while the operator reads a box, even while a send is
 // being prepared under the busy one.
@@ -132,29 +100,10 @@ bool main_form::takePatientFiles(bool withLog)
     return true;
 }
 
-void main_form::logProblem()
+void main_form::reportLogFailure()
 {
-    if (QThread::currentThread() == thread())
+    if (files.takeLogFailure())
         reportLogProblem();
-    else
-        logProblemPending = true;
-}
-
-void main_form::reportLateLogProblem()
-{
-    if (logProblemPending.exchange(false))
-        reportLogProblem();
-}
-
-bool main_form::writeLog(const std::string& text)
-{
-    // Written at once, unbuffered, so that a full disk shows now.
-    if (!files.logOpen())
-        return false;
-    if (files.appendLog(text))
-        return true;
-    logProblem();
-    return false;
 }
 
 void main_form::startLog()
@@ -163,6 +112,7 @@ void main_form::startLog()
     const Interrupt never;
     std::atomic<int> permille{0};
     writeLogHead(never, permille);
+    reportLogFailure();
 }
 
 void main_form::beginLog()
@@ -178,56 +128,11 @@ void main_form::writeLogHead(const Interrupt& cancel, std::atomic<int>& permille
     const QDateTime started = sendStarted;
     if (!data || !data->log)
         return;
-
-    // Everything that needs memory is made before the file is written, so
-    // that a failed allocation leaves no part of an entry behind.
-    const Braille_Data& record = *data;
-    std::string head = ASTERISKS + "\n";
-    head += "Session started on: " + dateText(started) + "\n";
-    head += "\n";
-    head += "Trigger: " + std::to_string(record.triggerTime) + "\n";
-    head += "After trigger: " + std::to_string(record.afterTriggerTime) + "\n";
-    head += "Char duration: " + std::to_string(record.charTime) + "\n";
-    head += "Interval: " + std::to_string(record.intervalTime) + "\n";
-    if (record.mode == MODE_TEXT)
-        head += "Loop: " + std::to_string(record.loops) + "\n";
-    else
-        head += "Length: " + std::to_string(record.length) + "\n";
-    const bool text = record.mode == MODE_TEXT;
-    head += text ? "Text: " : "Random sequence: ";
-    const std::array<std::string, 256> texts = codeTexts(record.mode);
-    std::string piece;
-    piece.reserve(LOG_PIECE_BYTES + LONGEST_CODE_BYTES);
-
-    // A log that could not be opened was told when it was taken.
-    if (!writeLog(head))
-        return;
-
-    // A random line of two billion codes takes gigabytes: it goes out piece
-    // by piece, so the log of any send needs no more memory than one piece.
-    for (std::uint32_t i = 0; i < record.length; ++i) {
-        if (i > 0 && !text)
-            piece += ", ";
-        piece += texts[record.word[i] & 0xFF];
-        if (piece.size() >= LOG_PIECE_BYTES) {
-            if (cancel.raised() || !writeLog(piece))
-                return;
-            piece.clear();
-            permille = 500 + int(500 * std::uint64_t(i) / record.length);
-        }
-    }
-    // An empty random list has no line end of its own: the tail's first one
-    // ends it.
-    if (text || record.length > 0)
-        piece += '\n';
-    writeLog(piece);
+    files.writeLogHead(*data, started, cancel, permille);
 }
 
 void main_form::closeLog()
 {
-    const QDateTime closed = QDateTime::currentDateTime();
-    if (data && data->log)
-        writeLog("\nSession closed on: " + dateText(closed) + "\n" + ASTERISKS + "\n");
-    // Only now may another program write for this patient.
-    files.release();
+    files.closeLog(data && data->log);
+    reportLogFailure();
 }

@@ -156,6 +156,11 @@ void main_form::setTimes()
         return;
     if (!checkValues())
         return;
+    const auto abandon = [this] {
+        files.endLogAfterFailure();
+        reportLogFailure();
+        data.reset();
+    };
     try {
         bool prepared = false;
         {
@@ -178,39 +183,22 @@ void main_form::setTimes()
                     writeLogHead(cancel, permille);
                 });
         }
-        reportLateLogProblem();
+        // A log failure on the preparation's thread is told on this one.
+        reportLogFailure();
         if (!prepared) {
-            endLogAfterFailure();
-            data.reset();
+            abandon();
             afterSend();
             return;
         }
         send();
     } catch (const std::bad_alloc&) {
-        reportLateLogProblem();
-        endLogAfterFailure();
-        data.reset();
+        reportLogFailure();
+        abandon();
         error(NO_MEMORY);
     } catch (const std::system_error& failure) {
-        endLogAfterFailure();
-        data.reset();
+        abandon();
         error((std::string(NO_THREAD) + failure.what()).c_str());
     }
-}
-
-void main_form::endLogAfterFailure()
-{
-    // Whatever of the entry reached the file names every code: without an
-    // end it would read as a send that ran to its last cell.
-    if (data && files.logBegun()) {
-        try {
-            writeLog("Aborted!\n");
-            closeLog();
-        } catch (const std::bad_alloc&) {
-            // Not even the closing line fits: "Aborted!" at least is in the file.
-        }
-    }
-    files.release();
 }
 
 void main_form::setPins()
@@ -257,7 +245,8 @@ void main_form::send()
         });
     showLeftOut(leftOutNote);
     if (outcome != Outcome::Completed && data->log)
-        writeLog("Aborted!\n");
+        files.appendLog("Aborted!\n");
+    reportLogFailure();
     closeLog();
     data.reset();
     afterSend();
