@@ -106,7 +106,7 @@ private slots:
     void cleanup()
     {
         failingFromSize = 0;
-        QVERIFY(!form->data && !QApplication::overrideCursor());
+        QVERIFY(!form->holdsSendRecord() && !QApplication::overrideCursor());
         form.reset();
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }

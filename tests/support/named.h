@@ -4,9 +4,8 @@
 #include <QObject>
 #include <QtGlobal>
 
-// The widget or action of a window by its object name, the name the operator's
-// documentation knows it by. Ends the test at once when there is none of that
-// kind, rather than crash on it later.
+// The widget or action of a window by its object name. Ends the test at once
+// when there is none of that kind, rather than crash on it later.
 template <typename Child> Child* named(const QObject& window, const char* name)
 {
     auto* child = window.findChild<Child*>(QLatin1String(name));
