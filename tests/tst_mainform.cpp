@@ -3,6 +3,7 @@
 // actions, the one shutdown path, and a refused port with its box.
 
 #include "main_form.h"
+#include "named.h"
 #include "output_capture.h"
 #include "portio_sim.h"
 #include "pport.h"
@@ -96,8 +97,11 @@ private slots:
     void startingState()
     {
         makeForm();
+        auto* const modes = named<QComboBox>(*form, "mode_combo");
+        auto* const lpt1 = named<QAction>(*form, "LPT1Action");
         QStringList chain, states{form->objectName()}, menus;
-        for (QWidget* w = form->patient_name_text; chain.size() < 22; w = w->nextInFocusChain())
+        for (QWidget* w = named<QLineEdit>(*form, "patient_name_text"); chain.size() < 22;
+             w = w->nextInFocusChain())
             if (w->focusPolicy() & Qt::TabFocus)
                 chain << w->objectName();
         for (QWidget* child : form->centralWidget()->findChildren<QWidget*>()) {
@@ -107,32 +111,32 @@ private slots:
                                  child->property("title").toString() + child->toolTip();
             QVERIFY2(!says.isEmpty(), qPrintable(child->objectName()));
         }
-        for (QAction* item : form->MenuBar->actions()) {
+        for (QAction* item : form->menuBar()->actions()) {
             menus << item->text() + ':';
             for (QAction* a : item->menu()->actions()) {
                 form->calls.clear();
-                if (a != form->fileExitMenu) // the port file's test closes
+                if (a != named<QAction>(*form, "fileExitMenu")) // the port file's test closes
                     a->trigger();
                 menus << (a->isSeparator() ? "-" : a->text() + (a->icon().isNull() ? "" : "*")) +
                              '=' + a->shortcut().toString() + '>' + form->calls.join("");
             }
         }
-        form->send_button->click();
-        form->pins_button->click();
-        form->log_check->click();
-        QTest::keyClick(form->mode_combo, Qt::Key_Down);
+        named<QPushButton>(*form, "send_button")->click();
+        named<QPushButton>(*form, "pins_button")->click();
+        named<QCheckBox>(*form, "log_check")->click();
+        QTest::keyClick(modes, Qt::Key_Down);
 
         const QList<QLineEdit*> fields = form->findChildren<QLineEdit*>();
         for (QLineEdit* field : fields)
             field->setText(field->objectName());
-        form->LPT1Action->setText("stale");
+        lpt1->setText("stale");
         QEvent change(QEvent::LanguageChange);
         QCoreApplication::sendEvent(form.data(), &change);
         for (QLineEdit* field : fields)
             QCOMPARE(field->text(), field->objectName());
-        QCOMPARE(form->LPT1Action->text() + ' ' + form->windowTitle(), QString("LPT1 NUBTactile"));
-        QVERIFY(!form->windowIcon().isNull() && form->mode_combo->count() == 5);
-        QCOMPARE(form->mode_combo->currentIndex(), 1);
+        QCOMPARE(lpt1->text() + ' ' + form->windowTitle(), QString("LPT1 NUBTactile"));
+        QVERIFY(!form->windowIcon().isNull() && modes->count() == 5);
+        QCOMPARE(modes->currentIndex(), 1);
 
         QCOMPARE(chain.join(' '),
                  QString("patient_name_text patient_last_name_text log_check pin_0_check "
@@ -207,6 +211,8 @@ private slots:
         std::size_t mark = 0;
         QCOMPARE(dataWrites(mark), lpt2 ? "278=0" : "378=0");
         const auto* driven = form->findChild<QLabel*>("port_label");
+        auto* const lpt1Action = named<QAction>(*form, "LPT1Action");
+        auto* const lpt2Action = named<QAction>(*form, "LPT2Action");
         QStringList shown{driven->text()};
         const QString other = lpt2 ? "378=0" : "278=0";
         QStringList box;
@@ -222,16 +228,15 @@ private slots:
                         << QString::number(shown->textFormat()) << shown->text();
                     shown->accept();
                 });
-                (lpt2 ? form->LPT1Action : form->LPT2Action)->trigger();
+                (lpt2 ? lpt1Action : lpt2Action)->trigger();
                 shown << driven->text();
                 if (refused)
                     return;
-                (lpt2 ? form->LPT1Action : form->LPT2Action)->trigger();
+                (lpt2 ? lpt1Action : lpt2Action)->trigger();
                 // Exclusive: 1 for LPT1 alone, 2 for LPT2 alone.
-                QCOMPARE(form->LPT1Action->isChecked() + 2 * form->LPT2Action->isChecked(),
-                         lpt2 ? 1 : 2);
+                QCOMPARE(lpt1Action->isChecked() + 2 * lpt2Action->isChecked(), lpt2 ? 1 : 2);
                 QCOMPARE(dataWrites(mark), other + ' ' + other);
-                form->fileExitMenu->trigger();
+                named<QAction>(*form, "fileExitMenu")->trigger();
                 QVERIFY(!form->isVisible());
                 QCloseEvent late; // from the window system
                 QCoreApplication::sendEvent(form.data(), &late);

@@ -75,9 +75,9 @@ class TestSessions : public QObject
     void dirty()
     {
         form->setFields(2, "Alpha|Gamma|junk|100|500|300|200|junk|junk|junk");
-        form->pin_3_check->setChecked(true);
-        form->word_text->setEnabled(true);
-        form->loop_count_text->setEnabled(false);
+        named<QCheckBox>(*form, "pin_3_check")->setChecked(true);
+        named<QLineEdit>(*form, "word_text")->setEnabled(true);
+        named<QLineEdit>(*form, "loop_count_text")->setEnabled(false);
     }
     // "duration|trigger|pause|hold|interval|loop|word|length|mode", a disabled
     // field's text ended by "-", a checked pin 3 by "+"; then the messages,
@@ -87,9 +87,9 @@ class TestSessions : public QObject
         QString state;
         for (const QLineEdit* field : form->findChildren<QLineEdit*>().mid(2))
             state += field->text() + (field->isEnabled() ? "|" : "-|");
-        state += QString::number(form->mode_combo->currentIndex()) +
-                 (form->pin_3_check->isChecked() ? "+" : "") + form->errors.join(',') + ' ' +
-                 form->edges() + leftOut();
+        state += QString::number(form->modeCombo()->currentIndex()) +
+                 (named<QCheckBox>(*form, "pin_3_check")->isChecked() ? "+" : "") +
+                 form->errors.join(',') + ' ' + form->edges() + leftOut();
         return state.replace("The file doesn't seem to be in a correct format", "!").trimmed();
     }
 
@@ -106,7 +106,7 @@ private slots:
     void cleanup()
     {
         failingFromSize = 0;
-        QVERIFY(!form->data && !QApplication::overrideCursor());
+        QVERIFY(!form->holdsSendRecord() && !QApplication::overrideCursor());
         form.reset();
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
@@ -187,14 +187,14 @@ private slots:
         QFETCH(QString, outcome);
         const QString mode = fields.section('|', 1, 1);
         const bool shot = mode.startsWith('p');
-        form->log_check->setChecked(fields.startsWith('1'));
+        form->logCheck()->setChecked(fields.startsWith('1'));
         form->setFields(mode.toInt(), fields.section('|', 2));
         for (QChar pin : mode.mid(1))
             form->findChild<QCheckBox*>(QStringLiteral("pin_%1_check").arg(pin))->setChecked(true);
         std::srand(5);
         failingFromSize = 16 * 1024;
         form->vc.at(form->vc.now(), [] { failingFromSize = 0; }); // the send is ready
-        (shot ? form->pins_button : form->send_button)->click();
+        (shot ? form->pinsButton() : form->sendButton())->click();
         QCOMPARE(form->errors.join('\n') + form->edges() + leftOut(), outcome.section('\n', 0, 0));
         QCOMPARE(workFiles().size(), outcome.startsWith("0:") && fields[0] == '1' && !shot ? 2 : 0);
         if (outcome.contains('\n'))
@@ -205,10 +205,10 @@ private slots:
     // first cell): the lines are lowered and the log entry ends as aborted.
     void memoryLostWhileSending()
     {
-        form->log_check->setChecked(true);
+        form->logCheck()->setChecked(true);
         form->setFields(1, ALPHA.arg(1).arg("ab"));
         form->vc.at(form->vc.now() + 1000 * NS_PER_MS, [] { throw std::bad_alloc(); });
-        form->send_button->click();
+        form->sendButton()->click();
         QCOMPARE(form->errors.join('\n') + ' ' + form->edges(),
                  NO_MEM + " 0:63 100:0 600:1 900:0 1000:0");
         QCOMPARE(fileText(), entry("Loop: 1\nText: ab\nAborted!\n"));
@@ -220,7 +220,7 @@ private slots:
     {
         QString seen;
         for (Qt::Key k : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Up, Qt::Key_Up, Qt::Key_Space}) {
-            k == Qt::Key_Space ? form->log_check->click() : QTest::keyClick(form->mode_combo, k);
+            k == Qt::Key_Space ? form->logCheck()->click() : QTest::keyClick(form->modeCombo(), k);
             for (QWidget* w : form->findChildren<QWidget*>(QRegularExpression(
                      "^(patient_(last_)?name|loop_count|length|word|sequence_length)_")))
                 seen += w->isEnabled() ? '1' : '0';
@@ -241,7 +241,7 @@ private slots:
               a.repeated(249) + face + "|B", QString("Ab\u200b|G\u202ecsv.exe"),
               QString("A\u00adb|\u2066G\U000e0041csv.exe")}) {
             form->setFields(1, names + "||1|0|1|0|1|a");
-            form->send_button->click();
+            form->sendButton()->click();
         }
         QCOMPARE(workFiles().join(' '),
                  ".._Jo_sé_Nú_ñez_.log .._Jo_sé_Nú_ñez_.timing.csv " + a.repeated(244) +
@@ -278,7 +278,7 @@ private slots:
         make(timing, "A_B.timing.csv");
         std::ofstream("target") << "root:x:0:0\n";
         form->setFields(1, "A|B||1|0|1|0|1|a");
-        form->send_button->click();
+        form->sendButton()->click();
         QFETCH(QString, told);
         const QString problem =
             "There was a problem while trying to save the %1 information\nA_B.%2: ";
@@ -325,7 +325,7 @@ private slots:
                     free << QString::number(QProcess::execute("flock", {"-n", file, "true"}));
             });
         form->setFields(1, ALPHA.arg(1).arg("a"));
-        form->send_button->click();
+        form->sendButton()->click();
         other.closeWriteChannel();
         QVERIFY(held.isEmpty() || other.waitForFinished(10000));
         QCOMPARE(free.join(' '), held.isEmpty() ? "1 1" : "");
@@ -357,8 +357,8 @@ private slots:
         form->vc.at(form->vc.now() + 950 * NS_PER_MS, [&] {
             ProbeForm::onWindowThread([&] {
                 QApplication::activeModalWidget()->findChild<QPushButton*>()->click();
-                form->send_button->click();
-                form->pins_button->click();
+                form->sendButton()->click();
+                form->pinsButton()->click();
             });
         });
         form->vc.at(form->vc.now() + 900 * NS_PER_MS, // the cell is lowered 1.5 ms late
@@ -374,7 +374,7 @@ private slots:
             return QList<int>{form->height() - heights[0],
                               form->centralWidget()->height() - heights[1]};
         };
-        form->send_button->click();
+        form->sendButton()->click();
         QCOMPARE(form->edges(), "0:63 100:0 600:1 901:0");
         const QString cells = "2 cells · worst onset delay 0 µs · worst hold error ";
         QCOMPARE(summary->text() + (warning->isHidden() ? "" : " !"),
@@ -382,7 +382,7 @@ private slots:
         const QList<int> taller = grown();
         QVERIFY(taller[0] > 0 && taller[1] >= 0);
         form->setFields(1, ALPHA.arg(1).arg("b"));
-        form->send_button->click();
+        form->sendButton()->click();
         QCOMPARE(summary->text() + (warning->isHidden() ? "" : " !"), cells + "0 µs");
         QVERIFY(grown()[0] < taller[0]);
         QCOMPARE(form->errors, QStringList("The timing file had the columns of an earlier "
@@ -439,7 +439,7 @@ private slots:
         QCOMPARE(getrlimit(RLIMIT_FSIZE, &normal), 0);
         const rlimit limited{rlim_t(before.size() + limit), normal.rlim_max};
         QCOMPARE(setrlimit(RLIMIT_FSIZE, limit < 0 ? &normal : &limited), 0);
-        form->send_button->click();
+        form->sendButton()->click();
         setrlimit(RLIMIT_FSIZE, &normal);
         QCOMPARE(fileText("Alpha_Gamma.timing.csv") + form->errors.join('\n'),
                  QString::fromUtf8(before) + added);
@@ -570,7 +570,7 @@ private slots:
         form->setFields(1, ALPHA.arg(1).arg("ab"));
         form->vc.at(form->vc.now() + 700 * NS_PER_MS,
                     [&] { ProbeForm::onWindowThread([&] { form->close(); }); });
-        form->send_button->click();
+        form->sendButton()->click();
         QCOMPARE(form->edges(), "0:63 100:0 600:1 700:0 700:0"); // the close lowers once more
         QCOMPARE(fileText(), entry("Loop: 1\nText: ab\nAborted!\n"));
         QVERIFY(!form->isVisible() && QFile::exists("NUBTactile_pport.cfg"));
@@ -610,14 +610,14 @@ int main(int argc, char** argv)
         QDir::setCurrent(QString::fromLocal8Bit(argv[2]));
         lowerDataLinesOnTermination();
         portsim::traceDataLines();
-        form.log_check->setChecked(true);
+        form.logCheck()->setChecked(true);
         form.setFields(1, ALPHA.arg(1).arg("ab"));
         form.vc.at(700 * NS_PER_MS, [] {
             kill(getpid(), SIGTERM);
             while (pendingSignal() == 0)
                 sched_yield();
         });
-        form.send_button->click();
+        form.sendButton()->click();
         return 3;
     }
     TestSessions test;

@@ -91,7 +91,6 @@ int main(int argc, char** argv)
     }
     lowerDataLinesOnTermination();
     window->setFixedSize(window->width(), window->height());
-    window->data = nullptr;
     window->show();
     return app.exec();
 }

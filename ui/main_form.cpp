@@ -1,6 +1,11 @@
 #include "main_form.h"
 
+#include "about_form.h"
+#include "configuration_file.h"
+#include "nubtactile.h"
 #include "pport.h"
+#include "time_audit.h"
+#include "trainer_form.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -8,6 +13,9 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
@@ -18,10 +26,17 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QStatusBar>
+#include <QStringList>
+#include <QStyle>
 
+#include <algorithm>
 #include <cstdio>
+#include <ext/stdio_filebuf.h>
 #include <iterator>
+#include <limits>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -36,6 +51,9 @@ namespace
 // Relative on purpose: the port choice belongs to the directory the program
 // is started from.
 const char* const PORT_FILE = "NUBTactile_pport.cfg";
+
+const char FORMAT_PROBLEM[] = "The file doesn't seem to be in a correct format";
+const char SAVE_PROBLEM[] = "There was a problem while trying to save the file";
 
 // Menu-bar item identifiers; languageChange finds each item by its identifier.
 constexpr int FILE_MENU_ID = 2;
@@ -66,6 +84,20 @@ bool portFileSelectsLpt2(std::string& problem)
     // Five bytes decide it, however long the file is; fewer mean its end.
     std::string head;
     return OwnFile::readHead(PORT_FILE, 5, head, problem) && (head == "LPT2\n" || head == "LPT2");
+}
+
+// A question with Yes and No that Return answers with `byDefault` and Escape
+// with No; true for Yes. Plain text: a file name is shown as it is, never
+// read as markup.
+bool ask(QWidget* parent, const QString& caption, const QString& text,
+         QMessageBox::StandardButton byDefault)
+{
+    QMessageBox question(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                         parent);
+    question.setTextFormat(Qt::PlainText);
+    question.setDefaultButton(byDefault);
+    question.setEscapeButton(QMessageBox::No);
+    return question.exec() == QMessageBox::Yes;
 }
 
 // Menu actions show text() with its mnemonic ("&New"); iconText() keeps the
@@ -245,28 +277,6 @@ main_form::main_form(QWidget* parent, const char* name, Qt::WindowFlags fl)
 }
 
 main_form::~main_form() = default;
-
-bool main_form::isNumber(const char* text)
-{
-    if (!text || !*text)
-        return false;
-    for (; *text; ++text) {
-        if (*text < '0' || *text > '9')
-            return false;
-    }
-    return true;
-}
-
-std::uint32_t main_form::numberOf(const char* digits)
-{
-    constexpr std::uint32_t limit = 2147483647u;
-    std::uint32_t value = 0;
-    for (; *digits; ++digits) {
-        const auto digit = std::uint32_t(*digits - '0');
-        value = value > (limit - digit) / 10 ? limit : value * 10 + digit;
-    }
-    return value;
-}
 
 void main_form::initPPort()
 {
@@ -506,4 +516,346 @@ void main_form::changeEvent(QEvent* event)
         fields[i]->setText(typed[i]);
     mode_combo->setCurrentIndex(mode);
     setWindowTitle(caption);
+}
+
+void main_form::buildTimingSummary()
+{
+    timing_warning_label = new QLabel(statusBar());
+    timing_warning_label->setObjectName(QStringLiteral("timing_warning_label"));
+    const int side = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
+    timing_warning_label->setPixmap(
+        style()->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, this).pixmap(side, side));
+    timing_warning_label->hide();
+    timing_summary_label = new QLabel(statusBar());
+    timing_summary_label->setObjectName(QStringLiteral("timing_summary_label"));
+    // The line with its warning is wider than the fixed window: it wraps
+    // rather than hide how many cells were off.
+    timing_summary_label->setWordWrap(true);
+    statusBar()->addWidget(timing_warning_label);
+    statusBar()->addWidget(timing_summary_label, 1);
+    port_file_label = new QLabel(statusBar());
+    port_file_label->setObjectName(QStringLiteral("port_file_label"));
+    port_file_label->setWordWrap(true);
+    port_file_label->hide();
+    statusBar()->addWidget(port_file_label, 1);
+    port_label = new QLabel(statusBar());
+    port_label->setObjectName(QStringLiteral("port_label"));
+    // Kept off the window's edge, where the last letter would touch the frame.
+    port_label->setContentsMargins(0, 0, style()->pixelMetric(QStyle::PM_LayoutRightMargin), 0);
+    statusBar()->addPermanentWidget(port_label);
+}
+
+void main_form::showTimingSummary(const TimingSummary& summary)
+{
+    const std::string line = summary.text();
+    timing_summary_label->setText(QString::fromStdString(line));
+    timing_warning_label->setVisible(summary.warning());
+    fitStatusBar();
+    if (timingSummaryListener)
+        timingSummaryListener(line);
+}
+
+void main_form::showLeftOut(const QString& note)
+{
+    // Under the summary, which the next send replaces with its own.
+    if (!note.isEmpty())
+        timing_summary_label->setText(timing_summary_label->text() + u'\n' + note);
+    fitStatusBar();
+}
+
+void main_form::fitStatusBar()
+{
+    // The form keeps its fixed rectangles: a summary of several lines makes
+    // the window taller rather than cover the form's lower edge, buttons
+    // included.
+    const int lines = timing_summary_label->heightForWidth(timing_summary_label->width());
+    const int extra = std::max(0, lines - timing_summary_label->fontMetrics().height());
+    setFixedHeight(designHeight + extra);
+}
+
+SendForm main_form::sendForm() const
+{
+    SendForm form;
+    form.log = log_check->isChecked();
+    form.name = patient_name_text->text();
+    form.lastName = patient_last_name_text->text();
+    form.trigger = trigger_time_text->text();
+    form.afterTrigger = after_trigger_time_text->text();
+    form.charDuration = char_time_text->text();
+    form.interval = after_char_time_text->text();
+    form.mode = mode_combo->currentIndex();
+    form.loops = loop_count_text->text();
+    form.word = word_text->text();
+    form.length = sequence_length_text->text();
+    form.pinsDuration = pins_duration_text->text();
+    const QCheckBox* const pinChecks[8] = {pin_0_check, pin_1_check, pin_2_check, pin_3_check,
+                                           pin_4_check, pin_5_check, pin_6_check, pin_7_check};
+    for (int i = 0; i < 8; ++i)
+        form.pins[i] = pinChecks[i]->isChecked();
+    return form;
+}
+
+bool main_form::checkValues()
+{
+    return sender.check(sendForm());
+}
+
+void main_form::setTimes()
+{
+    sender.sendSequence();
+}
+
+void main_form::setPins()
+{
+    sender.sendPins();
+}
+
+void main_form::send()
+{
+    sender.send();
+}
+
+void main_form::startLog()
+{
+    sender.startLog();
+}
+
+void main_form::closeLog()
+{
+    sender.closeLog();
+}
+
+void main_form::sendEnded()
+{
+    if (closeAfterSend)
+        close();
+}
+
+void main_form::randomShow()
+{
+    const int mode = mode_combo->currentIndex();
+    const bool text = mode == MODE_TEXT;
+    const bool random = mode >= MODE_RANDOM_VALID;
+    loop_count_label->setEnabled(text);
+    loop_count_text->setEnabled(text);
+    word_label->setEnabled(text);
+    word_text->setEnabled(text);
+    length_label->setEnabled(random);
+    sequence_length_text->setEnabled(random);
+}
+
+void main_form::logShow()
+{
+    const bool on = log_check->isChecked();
+    patient_name_label->setEnabled(on);
+    patient_name_text->setEnabled(on);
+    patient_last_name_label->setEnabled(on);
+    patient_last_name_text->setEnabled(on);
+}
+
+// Each request opens a new window that nothing refers to afterwards, so it
+// frees itself when closed.
+
+void main_form::trainingSession()
+{
+    auto* trainer = new trainer_form(nullptr, nullptr, false);
+    trainer->setAttribute(Qt::WA_DeleteOnClose);
+    trainer->show();
+}
+
+void main_form::helpAbout()
+{
+    auto* about = new about_form(nullptr, nullptr, false);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->show();
+}
+
+void main_form::fileNew()
+{
+    for (QCheckBox* pin : {pin_0_check, pin_1_check, pin_2_check, pin_3_check, pin_4_check,
+                           pin_5_check, pin_6_check, pin_7_check})
+        pin->setChecked(false);
+    for (QLineEdit* field : {pins_duration_text, trigger_time_text, after_trigger_time_text,
+                             char_time_text, after_char_time_text})
+        field->clear();
+    loop_count_label->setEnabled(true);
+    loop_count_text->clear();
+    loop_count_text->setEnabled(true);
+    word_label->setEnabled(false);
+    word_text->clear();
+    word_text->setEnabled(false);
+    mode_combo->setCurrentIndex(0);
+    length_label->setEnabled(false);
+    sequence_length_text->clear();
+    sequence_length_text->setEnabled(false);
+}
+
+QString main_form::openFileName()
+{
+    QFileDialog dialog(this, tr("Choose a file to open"), QStringLiteral("."), QString());
+    dialog.setObjectName(QStringLiteral("open file dialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    return dialog.selectedFiles().value(0);
+}
+
+QString main_form::saveFileName()
+{
+    QFileDialog dialog(this, tr("Choose the file to save"), QStringLiteral("."), QString());
+    dialog.setObjectName(QStringLiteral("save file dialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // The program asks its own question, with its own texts.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    return dialog.selectedFiles().value(0);
+}
+
+bool main_form::confirmOverwrite(const QString& fileName)
+{
+    return ask(this, tr("Overwrite file?"),
+               tr("A file called %1 already exists. Do you want to overwrite it?").arg(fileName),
+               QMessageBox::Yes);
+}
+
+bool main_form::confirmTextFile(const QString& problems)
+{
+    // Sending what the operator did not mean cannot be taken back.
+    return ask(this, tr("Send this text file?"), problems, QMessageBox::No);
+}
+
+bool main_form::confirmSendUnlogged(const QString& fileName)
+{
+    // Nothing goes out unless the operator says so: Return and Escape alike
+    // keep the stimulus back.
+    return ask(this, QStringLiteral("NUBTactile"),
+               tr("Another program is writing %1 for this patient now.\n"
+                  "Send without logging this session?")
+                   .arg(fileName),
+               QMessageBox::No);
+}
+
+void main_form::fileOpen()
+{
+    const QString name = openFileName();
+    if (name.isEmpty() || !QFileInfo::exists(name))
+        return;
+
+    std::string kind;
+    const int fd = ConfigurationFile::openRegular(QFile::encodeName(name), kind);
+    if (fd < 0) {
+        error((QStringLiteral("Could not open ") + name +
+               (kind.empty() ? QString()
+                             : QStringLiteral(": it is %1, not a regular file")
+                                   .arg(QString::fromLatin1(kind.c_str()))))
+                  .toUtf8()
+                  .constData());
+        return;
+    }
+    // Owns the descriptor from here on.
+    __gnu_cxx::stdio_filebuf<char> file(fd, std::ios::in | std::ios::binary);
+    std::istream in(&file);
+    in.peek();
+    if (in.bad()) {
+        error((QStringLiteral("Could not open ") + name).toUtf8().constData());
+        return;
+    }
+    in.clear();
+
+    fileNew();
+
+    const std::string magic = ConfigurationFile::readMagicLine(in);
+    if (ConfigurationFile::isMagicLine(magic, ConfigurationFile::TEXT_MAGIC)) {
+        sender.sendTextFile(in);
+        return;
+    }
+    // A configuration written with carriage returns keeps them in its values,
+    // so the mode does not match and the operator is told.
+    if (!ConfigurationFile::isMagicLine(magic, ConfigurationFile::MAGIC)) {
+        error(FORMAT_PROBLEM);
+        return;
+    }
+
+    QStringList values;
+    try {
+        if (!ConfigurationFile::read(in, values)) {
+            error((QStringLiteral("Could not open ") + name).toUtf8().constData());
+            return;
+        }
+    } catch (const std::bad_alloc&) {
+        // A word as big as the memory left: the form stays reset.
+        error(NO_MEMORY);
+        return;
+    }
+    if (values.size() < ConfigurationFile::VALUES) {
+        error(FORMAT_PROBLEM);
+        return;
+    }
+
+    // A line edit cuts what it is given at its maximum length, 32767 by
+    // default: the fields take what the file holds instead.
+    const auto load = [](QLineEdit* field, const QString& value) {
+        field->setMaxLength(std::numeric_limits<int>::max());
+        field->setText(value);
+    };
+    const QString& mode = values.at(5);
+    const QString& sequence = values.at(6);
+    if (mode == QLatin1String("0")) {
+        mode_combo->setCurrentIndex(0);
+    } else if (mode == QLatin1String("1")) {
+        word_label->setEnabled(true);
+        word_text->setEnabled(true);
+        load(word_text, sequence);
+        mode_combo->setCurrentIndex(1);
+    } else if (mode == QLatin1String("2") || mode == QLatin1String("3") ||
+               mode == QLatin1String("4")) {
+        length_label->setEnabled(true);
+        sequence_length_text->setEnabled(true);
+        load(sequence_length_text, sequence);
+        mode_combo->setCurrentIndex(mode.toInt());
+    } else {
+        error(FORMAT_PROBLEM);
+    }
+    load(trigger_time_text, values.at(0));
+    load(after_trigger_time_text, values.at(1));
+    load(char_time_text, values.at(2));
+    load(after_char_time_text, values.at(3));
+    load(loop_count_text, values.at(4));
+}
+
+void main_form::fileSave()
+{
+    const QString name = saveFileName();
+    if (QFileInfo::exists(name) && !confirmOverwrite(name))
+        return;
+    if (name.isEmpty())
+        return;
+
+    const int mode = mode_combo->currentIndex();
+    QString sequence;
+    if (mode == 1)
+        sequence = word_text->text();
+    else if (mode >= 2)
+        sequence = sequence_length_text->text();
+    const QStringList lines = {QLatin1String(ConfigurationFile::MAGIC),
+                               trigger_time_text->text(),
+                               after_trigger_time_text->text(),
+                               char_time_text->text(),
+                               after_char_time_text->text(),
+                               loop_count_text->text(),
+                               QString::number(mode),
+                               sequence};
+    const QByteArray content = (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
+
+    // Written beside the old file and renamed over it only when complete, so
+    // a failure never leaves half a configuration behind. Unbuffered, because
+    // a buffered short write (file size limit, full disk) is lost on the way
+    // to commit(), which then reports success for a truncated file.
+    QSaveFile file(name);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+        file.write(content) != content.size() || !file.commit())
+        error(SAVE_PROBLEM);
 }

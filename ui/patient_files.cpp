@@ -1,12 +1,20 @@
 #include "patient_files.h"
 
+#include "cp437.h"
+#include "interrupt.h"
+#include "nubtactile.h"
+
+#include <QDateTime>
 #include <QList>
+#include <QLocale>
 #include <QRandomGenerator>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +24,34 @@ namespace
 
 // The longest file name, in bytes, that Linux file systems accept.
 constexpr qsizetype FILE_NAME_MAX_BYTES = 255;
+
+const std::string ASTERISKS(48, '*');
+// The presented line goes to the file in pieces of about this many bytes.
+constexpr std::size_t LOG_PIECE_BYTES = 4096;
+// The longest text of one code and its separator: three digits and ", ".
+constexpr std::size_t LONGEST_CODE_BYTES = 5;
+
+// Always English names, whatever the operator's locale, so that every log
+// reads the same and a script can parse it.
+std::string dateText(const QDateTime& moment)
+{
+    return QLocale::c().toString(moment, QStringLiteral("ddd MMM d hh:mm:ss yyyy")).toStdString();
+}
+
+// How each code reads on the presented line of `mode`: as its character in
+// text mode, random valid and, for the codes that have a cell, random mixed;
+// as a decimal number otherwise. Codes are bytes, so 256 texts cover them.
+std::array<std::string, 256> codeTexts(std::int32_t mode)
+{
+    std::array<std::string, 256> texts;
+    for (unsigned code = 0; code < texts.size(); ++code) {
+        const bool asCharacter = mode == MODE_TEXT || mode == MODE_RANDOM_VALID ||
+                                 (mode == MODE_RANDOM_MIXED && isValidCode(code));
+        texts[code] =
+            asCharacter ? cp437ToUtf8(static_cast<unsigned char>(code)) : std::to_string(code);
+    }
+    return texts;
+}
 
 bool writeAll(int fd, const char* data, std::size_t size)
 {
@@ -178,7 +214,7 @@ PatientFiles::Taken PatientFiles::take(const QString& name, const QString& lastN
     busy.clear();
     setAsideName.clear();
     logFailed = false;
-    logWritten = false;
+    logFailurePending = false;
     logError = 0;
     timingError = 0;
     logName = fileName(name, lastName, QStringLiteral(".log")).toStdString();
@@ -219,7 +255,76 @@ bool PatientFiles::appendLog(const std::string& text)
     }
     logError = errno;
     logFailed = true;
+    logFailurePending = true;
     return false;
+}
+
+void PatientFiles::writeLogHead(const Braille_Data& record, const QDateTime& started,
+                                const Interrupt& cancel, std::atomic<int>& permille)
+{
+    // Everything that needs memory is made before the file is written.
+    std::string head = ASTERISKS + "\n";
+    head += "Session started on: " + dateText(started) + "\n";
+    head += "\n";
+    head += "Trigger: " + std::to_string(record.triggerTime) + "\n";
+    head += "After trigger: " + std::to_string(record.afterTriggerTime) + "\n";
+    head += "Char duration: " + std::to_string(record.charTime) + "\n";
+    head += "Interval: " + std::to_string(record.intervalTime) + "\n";
+    if (record.mode == MODE_TEXT)
+        head += "Loop: " + std::to_string(record.loops) + "\n";
+    else
+        head += "Length: " + std::to_string(record.length) + "\n";
+    const bool text = record.mode == MODE_TEXT;
+    head += text ? "Text: " : "Random sequence: ";
+    const std::array<std::string, 256> texts = codeTexts(record.mode);
+    std::string piece;
+    piece.reserve(LOG_PIECE_BYTES + LONGEST_CODE_BYTES);
+
+    // A log that could not be opened was told when it was taken.
+    if (!appendLog(head))
+        return;
+
+    // A random line of two billion codes takes gigabytes: it goes out piece
+    // by piece, so the log of any send needs no more memory than one piece.
+    for (std::uint32_t i = 0; i < record.length; ++i) {
+        if (i > 0 && !text)
+            piece += ", ";
+        piece += texts[record.word[i] & 0xFF];
+        if (piece.size() >= LOG_PIECE_BYTES) {
+            if (cancel.raised() || !appendLog(piece))
+                return;
+            piece.clear();
+            permille = 500 + int(500 * std::uint64_t(i) / record.length);
+        }
+    }
+    // An empty random list has no line end of its own: the tail's first one
+    // ends it.
+    if (text || record.length > 0)
+        piece += '\n';
+    appendLog(piece);
+}
+
+void PatientFiles::closeLog(bool logged)
+{
+    const QDateTime closed = QDateTime::currentDateTime();
+    if (logged)
+        appendLog("\nSession closed on: " + dateText(closed) + "\n" + ASTERISKS + "\n");
+    release();
+}
+
+void PatientFiles::endLogAfterFailure()
+{
+    // Whatever of the entry reached the file names every code: without an
+    // end it would read as a send that ran to its last cell.
+    if (logWritten) {
+        try {
+            appendLog("Aborted!\n");
+            closeLog(true);
+        } catch (const std::bad_alloc&) {
+            // Not even the closing line fits: "Aborted!" at least is in the file.
+        }
+    }
+    release();
 }
 
 void PatientFiles::timingFailed()
@@ -252,6 +357,7 @@ void PatientFiles::release()
     }
     logFd = -1;
     logCreated = false;
+    logWritten = false;
     timingFile.release(timingName);
     settled = false;
 }

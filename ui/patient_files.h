@@ -5,8 +5,13 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstddef>
 #include <string>
+
+class QDateTime;
+class Interrupt;
+struct Braille_Data;
 
 // The files that the program names itself (the port file, and each patient's
 // session log and timing file) live in the working directory, which may be
@@ -36,9 +41,10 @@ bool replace(const std::string& path, const std::string& contents, std::string& 
 // A patient's session log and timing file for one send: their names, and the
 // files themselves, opened for appending and locked from before the log entry
 // begins until it is closed, so that two programs sending for one patient
-// never interleave their entries. Each file that fails is reported once per
-// send (the messages are ready in logProblem() and timingProblem()); the send
-// goes on without it.
+// never interleave their entries; and the log entry itself, in its texts. Each
+// file that fails is reported once per send (the messages are ready in
+// logProblem() and timingProblem()); the send goes on without it. Needs no
+// widget: the log entry may be written on any one thread at a time.
 class PatientFiles
 {
 public:
@@ -75,11 +81,28 @@ public:
     const QString& busyName() const { return busy; }
 
     bool logOpen() const { return logFd >= 0 && !logFailed; }
-    // True once this send wrote to the log: its entry has begun.
-    bool logBegun() const { return logWritten; }
-    // Appends `text` to the log; false when it is not open or failed before.
-    // The first failure makes the log problem.
+    // Appends `text` to the log at once, unbuffered, so that a full disk shows
+    // now; false when it is not open or failed before. The first failure makes
+    // the log problem, to be told once (takeLogFailure()).
     bool appendLog(const std::string& text);
+    // True once after a write to the log failed, from whichever thread: the
+    // caller tells logProblem() then.
+    bool takeLogFailure() { return logFailurePending.exchange(false); }
+
+    // The log entry's head and presented line for `record`, whose send began
+    // at `started` (shown to the second, in English). Everything it needs is
+    // made before the file is written, so that a failed allocation
+    // (std::bad_alloc) leaves no part of an entry behind. Stops when `cancel`
+    // is raised; its progress goes from 500 to 1000 in `permille`.
+    void writeLogHead(const Braille_Data& record, const QDateTime& started, const Interrupt& cancel,
+                      std::atomic<int>& permille);
+    // Ends the entry with its closing lines when `logged`, then releases both
+    // files: only now may another program write for this patient.
+    void closeLog(bool logged);
+    // After a failed allocation: an entry already begun in the file gets
+    // "Aborted!" and its closing lines, as far as memory allows, and both
+    // files are released. Never throws.
+    void endLogAfterFailure();
     // The timing file when it is open, for the time audit.
     TimingFile* timing() { return timingFile.isOpen() ? &timingFile : nullptr; }
     // The name an earlier version's timing file was renamed to, if it was.
@@ -106,7 +129,8 @@ private:
     int logFd = -1;
     bool logCreated = false; // and still empty
     bool logFailed = false;
-    bool logWritten = false;
+    bool logWritten = false; // this send's entry has begun
+    std::atomic<bool> logFailurePending{false};
     int logError = 0;
     int timingError = 0;
     TimingFile timingFile;

@@ -2,6 +2,7 @@
 #define MAIN_FORM_PROBE_H
 
 #include "main_form.h"
+#include "named.h"
 #include "portio_sim.h"
 #include "pport.h"
 #include "virtual_clock.h"
@@ -31,6 +32,12 @@ public:
 
     void error(const char* msg) override { errors << QString::fromUtf8(msg); }
 
+    // The widgets that most tests work.
+    QPushButton* sendButton() const { return named<QPushButton>(*this, "send_button"); }
+    QPushButton* pinsButton() const { return named<QPushButton>(*this, "pins_button"); }
+    QCheckBox* logCheck() const { return named<QCheckBox>(*this, "log_check"); }
+    QComboBox* modeCombo() const { return named<QComboBox>(*this, "mode_combo"); }
+
     // Sets name, last name, single-shot duration, trigger, pause, hold,
     // interval, loop, word and length from `values` ("|" between them), then
     // the mode.
@@ -39,7 +46,7 @@ public:
         const QList<QLineEdit*> fields = findChildren<QLineEdit*>();
         for (int i = 0; i < fields.size(); ++i)
             fields[i]->setText(values.section('|', i, i));
-        mode_combo->setCurrentIndex(mode);
+        modeCombo()->setCurrentIndex(mode);
     }
 
     // The next question box is answered with `key`; its caption and text go
