@@ -4,6 +4,8 @@
 #include "configuration_file.h"
 #include "nubtactile.h"
 #include "pport.h"
+#include "synchronisation_dialog.h"
+#include "synchronisation_file.h"
 #include "time_audit.h"
 #include "trainer_form.h"
 
@@ -59,6 +61,7 @@ const char SAVE_PROBLEM[] = "There was a problem while trying to save the file";
 constexpr int FILE_MENU_ID = 2;
 constexpr int PARALLEL_PORT_MENU_ID = 3;
 constexpr int HELP_MENU_ID = 4;
+constexpr int SYNCHRONISATION_MENU_ID = 5;
 
 template <typename Widget>
 Widget* place(QWidget* parent, const char* name, int x, int y, int width, int height)
@@ -207,6 +210,14 @@ main_form::main_form(QWidget* parent, const char* name, Qt::WindowFlags fl)
     LPT1Action->setCheckable(true);
     LPT2Action = makeAction(parallel_portAction, "LPT2Action");
     LPT2Action->setCheckable(true);
+    synchronisationAction = new QActionGroup(this);
+    synchronisationAction->setObjectName(QStringLiteral("synchronisationAction"));
+    synchronisationAction->setExclusive(true);
+    syncOffAction = makeAction(synchronisationAction, "syncOffAction");
+    syncOffAction->setCheckable(true);
+    syncPulseAction = makeAction(synchronisationAction, "syncPulseAction");
+    syncPulseAction->setCheckable(true);
+    syncSettingsAction = makeAction(this, "syncSettingsAction");
 
     MenuBar = place<QMenuBar>(this, "MenuBar", 0, 0, 411, 28);
     setMenuBar(MenuBar);
@@ -225,6 +236,13 @@ main_form::main_form(QWidget* parent, const char* name, Qt::WindowFlags fl)
     parallelPortMenu->addAction(LPT1Action);
     parallelPortMenu->addAction(LPT2Action);
     MenuBar->addMenu(parallelPortMenu)->setData(PARALLEL_PORT_MENU_ID);
+
+    synchronisationMenu = new QMenu(this);
+    synchronisationMenu->addAction(syncOffAction);
+    synchronisationMenu->addAction(syncPulseAction);
+    synchronisationMenu->addSeparator();
+    synchronisationMenu->addAction(syncSettingsAction);
+    MenuBar->addMenu(synchronisationMenu)->setData(SYNCHRONISATION_MENU_ID);
 
     helpMenu = new QMenu(this);
     helpMenu->addAction(helpAboutMenu);
@@ -245,6 +263,9 @@ main_form::main_form(QWidget* parent, const char* name, Qt::WindowFlags fl)
     connect(fileTrainingAction, &QAction::triggered, this, &main_form::trainingSession);
     connect(LPT1Action, &QAction::triggered, this, &main_form::initPPort);
     connect(LPT2Action, &QAction::triggered, this, &main_form::initPPort);
+    connect(syncOffAction, &QAction::triggered, this, &main_form::synchronisationChosen);
+    connect(syncPulseAction, &QAction::triggered, this, &main_form::synchronisationChosen);
+    connect(syncSettingsAction, &QAction::triggered, this, &main_form::synchronisationSettings);
 
     QWidget* const chain[] = {
         patient_name_text,
@@ -431,10 +452,14 @@ void main_form::languageChange()
     setActionTexts(LPT2Action, tr("LPT2"), tr("LPT2"));
     LPT2Action->setToolTip(tr("LPT2"));
     LPT2Action->setShortcut(QKeySequence(tr("F2")));
+    setActionTexts(syncOffAction, tr("Start on click"), tr("Start on &click"));
+    setActionTexts(syncPulseAction, tr("Start on scanner pulse"), tr("Start on scanner &pulse"));
+    setActionTexts(syncSettingsAction, tr("Settings"), tr("&Settings..."));
 
     const std::pair<int, QString> items[] = {
         {FILE_MENU_ID, tr("&File")},
         {PARALLEL_PORT_MENU_ID, tr("&Parallel Port")},
+        {SYNCHRONISATION_MENU_ID, tr("&Synchronisation")},
         {HELP_MENU_ID, tr("&Help")},
     };
     const QList<QAction*> entries = MenuBar->actions();
@@ -453,14 +478,59 @@ void main_form::init()
     std::string problem;
     (portFileSelectsLpt2(problem) ? LPT2Action : LPT1Action)->setChecked(true);
     // Silently meaning LPT1 could drive the wrong socket all session long.
-    port_file_label->setText(
-        QStringLiteral("The port file %1 could not be read (%2), so LPT1 is "
-                       "used.")
-            .arg(QString::fromLatin1(PORT_FILE), QString::fromStdString(problem)));
-    port_file_label->setVisible(!problem.empty());
+    QStringList unread;
+    if (!problem.empty())
+        unread << QStringLiteral("The port file %1 could not be read (%2), so LPT1 is "
+                                 "used.")
+                      .arg(QString::fromLatin1(PORT_FILE), QString::fromStdString(problem));
+    // A send that would silently start on click, where the protocol says on
+    // a pulse, is as wrong as the wrong socket.
+    applySynchronisation(SynchronisationFile::load(SynchronisationFile::NAME, problem), false);
+    if (!problem.empty())
+        unread << QString::fromStdString(problem);
+    port_file_label->setText(unread.join(u'\n'));
+    port_file_label->setVisible(!unread.isEmpty());
     // Nobody can be told from inside the constructor, nor the event loop
     // ended before it runs: main() reports a refusal once the window exists.
     refusedAtStart = claimChosenPort();
+}
+
+void main_form::synchronisationChosen()
+{
+    Synchronisation settings = sender.synchronisation();
+    settings.waitForPulse = syncPulseAction->isChecked();
+    applySynchronisation(settings, true);
+}
+
+void main_form::synchronisationSettings()
+{
+    SynchronisationDialog dialog(sender.synchronisation(), this);
+    if (dialog.exec() == QDialog::Accepted)
+        applySynchronisation(dialog.settings(), true);
+}
+
+void main_form::applySynchronisation(const Synchronisation& settings, bool save)
+{
+    sender.setSynchronisation(settings);
+    (settings.waitForPulse ? syncPulseAction : syncOffAction)->setChecked(true);
+    QStringList parts;
+    if (settings.waitForPulse)
+        parts << tr("Pulse %1 on pin %2").arg(settings.pulseNumber).arg(settings.pulsePin);
+    if (settings.watchesAnswers()) {
+        QStringList pins;
+        for (const int pin : settings.answerPins)
+            pins << QString::number(pin);
+        parts << (parts.isEmpty() ? tr("Answers on %1") : tr("answers on %1"))
+                     .arg(pins.join(QStringLiteral(", ")));
+    }
+    sync_label->setText(parts.join(QStringLiteral(" \u00b7 ")));
+    sync_label->setVisible(!parts.isEmpty());
+    std::string problem;
+    if (save && !SynchronisationFile::save(SynchronisationFile::NAME, settings, problem))
+        error(("The synchronisation settings could not be saved to " +
+               std::string(SynchronisationFile::NAME) + " (" + problem +
+               "); they hold until the program ends.")
+                  .c_str());
 }
 
 bool main_form::close(bool)
@@ -542,6 +612,10 @@ void main_form::buildTimingSummary()
     port_label->setObjectName(QStringLiteral("port_label"));
     // Kept off the window's edge, where the last letter would touch the frame.
     port_label->setContentsMargins(0, 0, style()->pixelMetric(QStyle::PM_LayoutRightMargin), 0);
+    sync_label = new QLabel(statusBar());
+    sync_label->setObjectName(QStringLiteral("sync_label"));
+    sync_label->hide();
+    statusBar()->addPermanentWidget(sync_label);
     statusBar()->addPermanentWidget(port_label);
 }
 

@@ -154,6 +154,7 @@ private:
     QMenuBar* MenuBar;
     QMenu* fileMenu;
     QMenu* parallelPortMenu;
+    QMenu* synchronisationMenu;
     QMenu* helpMenu;
 
     QAction* fileNewMenu;
@@ -165,6 +166,10 @@ private:
     QActionGroup* parallel_portAction;
     QAction* LPT1Action;
     QAction* LPT2Action;
+    QActionGroup* synchronisationAction;
+    QAction* syncOffAction;
+    QAction* syncPulseAction;
+    QAction* syncSettingsAction;
 
     // The status bar's account of the last send's timing; the sign shows only
     // when a cell was off by more than 1 ms.
@@ -172,8 +177,12 @@ private:
     QLabel* timing_warning_label = nullptr;
     // Which socket the program drives, after every successful claim.
     QLabel* port_label = nullptr;
-    // Why the port file could not be read at start; hidden when it could.
+    // Why the port file or the synchronisation file could not be read at
+    // start; hidden when they could.
     QLabel* port_file_label = nullptr;
+    // What the sends wait for and record; hidden when they start on click
+    // and record no answers.
+    QLabel* sync_label = nullptr;
 
     QPixmap image0;
     QPixmap image1;
@@ -191,6 +200,13 @@ private:
 
     // Claims the port of the LPT action that is on, into `port`.
     std::optional<PortRefusal> claimChosenPort();
+
+    // The Synchronisation menu: start on click or on a pulse, and the
+    // settings dialog. Each change holds for the sends to come and is saved
+    // at once; a failure to save is told, and the change holds all the same.
+    void synchronisationChosen();
+    void synchronisationSettings();
+    void applySynchronisation(const Synchronisation& settings, bool save);
 
     void buildTimingSummary();
     // The window's height for the status bar's lines.

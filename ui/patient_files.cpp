@@ -165,6 +165,8 @@ const char PatientFiles::LOG_PROBLEM[] =
     "There was a problem while trying to save the log information";
 const char PatientFiles::TIMING_PROBLEM[] =
     "There was a problem while trying to save the timing information";
+const char PatientFiles::EVENTS_PROBLEM[] =
+    "There was a problem while trying to save the pulses and answers";
 
 QString PatientFiles::fileName(const QString& name, const QString& lastName, const QString& suffix)
 {
@@ -207,20 +209,41 @@ bool PatientFiles::isBlank(const QString& name)
     return true;
 }
 
-PatientFiles::Taken PatientFiles::take(const QString& name, const QString& lastName, bool withLog)
+bool PatientFiles::Table::take(const std::string& path)
+{
+    name = path;
+    setAside.clear();
+    error = 0;
+    if (file.open(name, setAside))
+        return true;
+    if (file.failure() == EWOULDBLOCK)
+        return false;
+    error = file.failure();
+    return true;
+}
+
+std::string PatientFiles::Table::problem() const
+{
+    return error ? PatientFiles::problem(firstLine, name, error) : std::string();
+}
+
+PatientFiles::Taken PatientFiles::take(const QString& name, const QString& lastName, bool withLog,
+                                       bool withEvents)
 {
     release();
     settled = true;
     busy.clear();
-    setAsideName.clear();
     logFailed = false;
     logFailurePending = false;
     logError = 0;
-    timingError = 0;
+    for (Table& table : tables) {
+        table.error = 0;
+        table.setAside.clear();
+    }
     logName = fileName(name, lastName, QStringLiteral(".log")).toStdString();
-    timingName = fileName(name, lastName, QStringLiteral(".timing.csv")).toStdString();
-    // Always the log before the timing file, and neither waited for: two
-    // programs can never hold one each and wait on the other.
+    // Always the log, the timing file, the events file in this order, and
+    // none waited for: two programs can never hold one each and wait on the
+    // other.
     if (withLog) {
         logFd = openPatientFile(logName, logCreated);
         if (logFd < 0 && errno == EWOULDBLOCK) {
@@ -233,13 +256,17 @@ PatientFiles::Taken PatientFiles::take(const QString& name, const QString& lastN
             logFailed = true;
         }
     }
-    if (!timingFile.open(timingName, setAsideName)) {
-        if (timingFile.failure() == EWOULDBLOCK) {
+    const QString suffixes[] = {QStringLiteral(".timing.csv"), QStringLiteral(".events.csv")};
+    for (const int kind : {int(TIMING), int(EVENTS)}) {
+        if (kind == EVENTS && !withEvents)
+            break;
+        Table& table = tables[kind];
+        if (!table.take(fileName(name, lastName, suffixes[kind]).toStdString())) {
+            const std::string held = table.name;
             release();
-            busy = QString::fromStdString(timingName);
+            busy = QString::fromStdString(held);
             return Taken::Busy;
         }
-        timingError = timingFile.failure();
     }
     return Taken::Yes;
 }
@@ -327,11 +354,6 @@ void PatientFiles::endLogAfterFailure()
     release();
 }
 
-void PatientFiles::timingFailed()
-{
-    timingError = timingFile.failure();
-}
-
 std::string PatientFiles::problem(const char* first, const std::string& path, int error)
 {
     return std::string(first) + '\n' + path + ": " + OwnFile::reason(path, error);
@@ -340,11 +362,6 @@ std::string PatientFiles::problem(const char* first, const std::string& path, in
 std::string PatientFiles::logProblem() const
 {
     return logError ? problem(LOG_PROBLEM, logName, logError) : std::string();
-}
-
-std::string PatientFiles::timingProblem() const
-{
-    return timingError ? problem(TIMING_PROBLEM, timingName, timingError) : std::string();
 }
 
 void PatientFiles::release()
@@ -358,6 +375,7 @@ void PatientFiles::release()
     logFd = -1;
     logCreated = false;
     logWritten = false;
-    timingFile.release(timingName);
+    for (Table& table : tables)
+        table.release();
     settled = false;
 }

@@ -38,18 +38,20 @@ bool replace(const std::string& path, const std::string& contents, std::string& 
 
 } // namespace OwnFile
 
-// A patient's session log and timing file for one send: their names, and the
+// A patient's session log, timing file and events file for one send: their names, and the
 // files themselves, opened for appending and locked from before the log entry
 // begins until it is closed, so that two programs sending for one patient
 // never interleave their entries; and the log entry itself, in its texts. Each
 // file that fails is reported once per send (the messages are ready in
-// logProblem() and timingProblem()); the send goes on without it. Needs no
+// logProblem(), timingProblem() and eventsProblem()); the send goes on
+// without it. Needs no
 // widget: the log entry may be written on any one thread at a time.
 class PatientFiles
 {
 public:
     static const char LOG_PROBLEM[];
     static const char TIMING_PROBLEM[];
+    static const char EVENTS_PROBLEM[];
 
     PatientFiles() = default;
     ~PatientFiles() { release(); }
@@ -70,8 +72,9 @@ public:
         Yes,  // held; a file that could not be opened has its problem ready
         Busy, // another program holds one of them: none is held
     };
-    // Opens and locks the timing file and, when `withLog`, first the log.
-    Taken take(const QString& name, const QString& lastName, bool withLog);
+    // Opens and locks the timing file and, when `withLog`, first the log;
+    // then, when `withEvents`, the events file.
+    Taken take(const QString& name, const QString& lastName, bool withLog, bool withEvents = false);
     // Settles a send that writes no file, so that a later take() for it is
     // not needed.
     void forgo() { settled = true; }
@@ -103,37 +106,61 @@ public:
     // "Aborted!" and its closing lines, as far as memory allows, and both
     // files are released. Never throws.
     void endLogAfterFailure();
-    // The timing file when it is open, for the time audit.
-    TimingFile* timing() { return timingFile.isOpen() ? &timingFile : nullptr; }
-    // The name an earlier version's timing file was renamed to, if it was.
-    const std::string& setAside() const { return setAsideName; }
-    // Takes the timing file's last failure as its problem.
-    void timingFailed();
+    // The timing file and the events file when they are open, for the audits.
+    TimingFile* timing() { return tables[TIMING].open(); }
+    TimingFile* events() { return tables[EVENTS].open(); }
+    // The name an earlier version's timing or events file was renamed to, if
+    // it was.
+    const std::string& setAside() const { return tables[TIMING].setAside; }
+    const std::string& eventsSetAside() const { return tables[EVENTS].setAside; }
+    // Takes the file's last failure as its problem.
+    void timingFailed() { tables[TIMING].failed(); }
+    void eventsFailed() { tables[EVENTS].failed(); }
 
-    // The messages of the log's and the timing file's problems, or empty.
+    // The messages of the files' problems, or empty.
     std::string logProblem() const;
-    std::string timingProblem() const;
+    std::string timingProblem() const { return tables[TIMING].problem(); }
+    std::string eventsProblem() const { return tables[EVENTS].problem(); }
 
-    // Closes both files, releasing their locks; one that this send made and
+    // Closes the files, releasing their locks; one that this send made and
     // never wrote to is removed.
     void release();
 
 private:
     static std::string problem(const char* first, const std::string& path, int error);
 
+    // A CSV file of rows for one send: its name, the file, its problem.
+    struct Table {
+        explicit Table(const char* header, const char* firstLine)
+            : file(header), firstLine(firstLine)
+        {
+        }
+        // Opens `path`; false when another program holds it.
+        bool take(const std::string& path);
+        TimingFile* open() { return file.isOpen() ? &file : nullptr; }
+        void failed() { error = file.failure(); }
+        std::string problem() const;
+        void release() { file.release(name); }
+
+        TimingFile file;
+        const char* firstLine; // of the problem's message
+        std::string name;
+        std::string setAside;
+        int error = 0;
+    };
+    enum { TIMING, EVENTS };
+
     bool settled = false;
     QString busy;
     std::string logName;
-    std::string timingName;
-    std::string setAsideName;
     int logFd = -1;
     bool logCreated = false; // and still empty
     bool logFailed = false;
     bool logWritten = false; // this send's entry has begun
     std::atomic<bool> logFailurePending{false};
     int logError = 0;
-    int timingError = 0;
-    TimingFile timingFile;
+    Table tables[2] = {Table(TIMING_HEADER, TIMING_PROBLEM),
+                       Table(EventAudit::HEADER, EVENTS_PROBLEM)};
 };
 
 #endif

@@ -31,6 +31,20 @@ constexpr std::size_t LISTED_PROBLEMS = 5;
 // The magic line is line 1 of a text file; its body begins on line 2.
 constexpr std::uint64_t BODY_LINE = 2;
 
+// The window's side of a send's observers: the cells to the time audit, the
+// input edges to the events' audit.
+class Audits : public TransmissionObserver
+{
+public:
+    Audits(TimeAudit& cells, EventAudit& edges) : cells(cells), edges(edges) {}
+    void cellPresented(const CellTiming& cell) override { cells.cellPresented(cell); }
+    void inputSeen(const InputEdge& edge) override { edges.inputSeen(edge); }
+
+private:
+    TimeAudit& cells;
+    EventAudit& edges;
+};
+
 const char* sendModeName(int mode)
 {
     return mode >= 0 && mode < int(std::size(SEND_MODES)) ? SEND_MODES[mode] : "unknown";
@@ -311,13 +325,14 @@ void SendController::send()
     if (!data)
         return;
     const Braille_Data& record = *data;
+    const Synchronisation& settings = sync;
     const Outcome outcome =
-        transmit(sendModeName(data->mode), [&record](TransmissionObserver* audit) {
+        transmit(sendModeName(data->mode), [&record, &settings](TransmissionObserver* audit) {
             return SendProgress::run(
-                [&record](TransmissionObserver& observer, const Interrupt& interrupt) {
-                    return sendToParallelPort(record, observer, interrupt);
+                [&record, &settings](TransmissionObserver& observer, const Interrupt& interrupt) {
+                    return sendToParallelPort(record, observer, interrupt, settings);
                 },
-                audit);
+                audit, {}, &settings);
         });
     window.showLeftOut(leftOutNote);
     if (outcome != Outcome::Completed && data->log)
@@ -356,13 +371,14 @@ void SendController::playTextFile(std::istream& in)
     list.expectBytes(check.bytes);
     EntryQueue queue;
     Outcome outcome = Outcome::Completed;
+    const Synchronisation& settings = sync;
     try {
-        outcome = transmit("text_file", [&list, &queue](TransmissionObserver* audit) {
+        outcome = transmit("text_file", [&list, &queue, &settings](TransmissionObserver* audit) {
             return SendProgress::run(
-                [&queue](TransmissionObserver& observer, const Interrupt& interrupt) {
-                    return sendToParallelPort(queue, observer, interrupt);
+                [&queue, &settings](TransmissionObserver& observer, const Interrupt& interrupt) {
+                    return sendToParallelPort(queue, observer, interrupt, settings);
                 },
-                audit, [&](Interrupt& wake) { return list.supply(queue, wake); });
+                audit, [&](Interrupt& wake) { return list.supply(queue, wake); }, &settings);
         });
     } catch (const std::system_error& failure) {
         window.error((std::string(NO_THREAD) + failure.what()).c_str());
@@ -399,31 +415,58 @@ SendController::transmit(const char* sendMode,
     if (!takePatientFiles(false))
         return Outcome::Aborted;
     // A file that failed to open gets no rows, so it is not told again.
-    TimeAudit audit(files.timing(), started.toStdString(), sendMode, drivenPort());
-    const SendProgress::Result result = play(&audit);
+    const std::string port = drivenPort();
+    TimeAudit audit(files.timing(), started.toStdString(), sendMode, port);
+    EventAudit edges(files.events(), started.toStdString(), sendMode, port, sync.pressRising);
+    Audits audits(audit, edges);
+    const SendProgress::Result result = play(&audits);
     const bool saved = audit.finish();
+    const bool edgesSaved = edges.finish();
     // A send cut short says so: its worst times cover only the cells it had.
     TimingSummary summary = audit.summary();
     summary.aborted = result.outcome != Outcome::Completed;
+    summary.answersWatched = sync.watchesAnswers();
+    summary.answers = edges.answers();
     window.showTimingSummary(summary);
     // A signal ends the program once the send's files are complete: no box
     // may keep it waiting for an operator who is gone.
     if (pendingSignal())
         return result.outcome;
-    if (!saved) {
-        files.timingFailed();
-        window.error(files.timingProblem().c_str());
-    }
-    if (result.lostCells != 0)
-        window.error((std::to_string(result.lostCells) +
-                      " cells were presented while the window could not take their timing in "
-                      "time; they have no row in the timing file.")
+    tellFileProblems(saved, edgesSaved, result);
+    if (result.outcome == Outcome::NoPulse)
+        window.error(("Nothing was sent: pulse " + std::to_string(sync.pulseNumber) +
+                      " did not come on pin " + std::to_string(sync.pulsePin) + " within " +
+                      std::to_string(sync.timeLimitMs) + " ms (" + std::to_string(result.pulses) +
+                      (result.pulses == 1 ? " pulse" : " pulses") + " came).")
                          .c_str());
     if (result.outcome == Outcome::OutOfMemory)
         window.error(NO_MEMORY);
     if (result.outcome == Outcome::PortFailed)
         window.error((PORT_FAILED + portio_failure()).c_str());
     return result.outcome;
+}
+
+void SendController::tellFileProblems(bool timingSaved, bool eventsSaved,
+                                      const SendProgress::Result& result)
+{
+    if (!timingSaved) {
+        files.timingFailed();
+        window.error(files.timingProblem().c_str());
+    }
+    if (!eventsSaved) {
+        files.eventsFailed();
+        window.error(files.eventsProblem().c_str());
+    }
+    if (result.lostCells != 0)
+        window.error((std::to_string(result.lostCells) +
+                      " cells were presented while the window could not take their timing in "
+                      "time; they have no row in the timing file.")
+                         .c_str());
+    if (result.lostEdges != 0)
+        window.error((std::to_string(result.lostEdges) +
+                      " pulses or answers were seen while the window could not take them in "
+                      "time; they have no row in the events file.")
+                         .c_str());
 }
 
 void SendController::startLog()
@@ -479,7 +522,7 @@ bool SendController::takePatientFiles(bool withLog)
         files.forgo();
         return true;
     }
-    if (files.take(form.name, form.lastName, withLog) == PatientFiles::Taken::Busy) {
+    if (files.take(form.name, form.lastName, withLog, sync.active()) == PatientFiles::Taken::Busy) {
         bool unlogged = false;
         {
             const NormalCursor normal;
@@ -497,8 +540,13 @@ bool SendController::takePatientFiles(bool withLog)
         tellProblem(files.logProblem());
     if (!files.timingProblem().empty())
         tellProblem(files.timingProblem());
+    if (!files.eventsProblem().empty())
+        tellProblem(files.eventsProblem());
     if (!files.setAside().empty())
         tellProblem("The timing file had the columns of an earlier version; it was renamed to " +
                     files.setAside() + " and a new one begins.");
+    if (!files.eventsSetAside().empty())
+        tellProblem("The events file had other columns; it was renamed to " +
+                    files.eventsSetAside() + " and a new one begins.");
     return true;
 }

@@ -3,6 +3,7 @@
 
 #include "patient_files.h"
 #include "send_progress.h"
+#include "synchronisation.h"
 
 #include <QDateTime>
 #include <QString>
@@ -121,6 +122,11 @@ public:
     // that send has ended.
     bool holdsRecord() const { return bool(data); }
 
+    // How the sends to come meet the lab's other machines: whether they wait
+    // for a scanner's pulse and which answers they record.
+    void setSynchronisation(const Synchronisation& settings) { sync = settings; }
+    const Synchronisation& synchronisation() const { return sync; }
+
 private:
     // Releases a record where its type is complete, so that this header
     // needs only its name.
@@ -141,13 +147,18 @@ private:
     bool encodeSequence(const Request& request, const Interrupt& cancel,
                         std::atomic<int>& permille);
 
-    // Runs `play` with the send's time audit as its observer of cell times:
-    // rows appended to the patient's ".timing.csv" when logging is on (a
-    // failure told once, the send going on regardless), and the summary shown
-    // afterwards, then what went wrong (a failed port, cells without a row),
-    // unless a signal is ending the program. Returns how the send ended.
+    // Runs `play` with the send's audits as its observer of cell times and
+    // input edges: rows appended to the patient's ".timing.csv" and, when the
+    // inputs are watched, ".events.csv" when logging is on (a failure told
+    // once, the send going on regardless), and the summary shown afterwards,
+    // then what went wrong (no pulse in time, a failed port, cells or edges
+    // without a row), unless a signal is ending the program. Returns how the
+    // send ended.
     Outcome transmit(const char* sendMode,
                      const std::function<SendProgress::Result(TransmissionObserver*)>& play);
+    // Tells the operator about the problems of the files of a send that went
+    // on without them.
+    void tellFileProblems(bool timingSaved, bool eventsSaved, const SendProgress::Result& result);
     // Plays a text file that was found whole; see sendTextFile.
     void playTextFile(std::istream& in);
     // Once a send and its files are complete: ends the program when a signal
@@ -182,6 +193,7 @@ private:
     // Characters the text send in progress leaves out, as the status bar
     // tells them after it.
     QString leftOutNote;
+    Synchronisation sync;
 };
 
 #endif
