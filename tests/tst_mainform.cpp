@@ -34,9 +34,20 @@ public:
     void setPins() override { calls << "setPins"; }
     void randomShow() override { calls << "randomShow"; }
     void logShow() override { calls << "logShow"; }
+    void synchronisationChosen() override { calls << "synchronisationChosen"; }
+    void synchronisationSettings() override { calls << "synchronisationSettings"; }
+};
+
+// The window's own Synchronisation slots, as an operator reaches them.
+class SyncForm : public main_form
+{
+public:
+    QStringList errors;
+    void error(const char* msg) override { errors << QString::fromUtf8(msg); }
 };
 
 const QString PORT_FILE = "NUBTactile_pport.cfg";
+const QString SYNC_FILE = "NUBTactile_sync.cfg";
 
 // The data-register writes from number `mark` on, as "address=value ...";
 // moves the mark past them.
@@ -150,8 +161,10 @@ private slots:
         QCOMPARE(menus.join(' '),
                  QString("&File: &New*=Ctrl+N>fileNew &Open*=Ctrl+O>fileOpen "
                          "&Save*=Ctrl+S>fileSave -=> Training session=Ctrl+T>trainingSession -=> "
-                         "E&xit=Ctrl+Q> &Parallel Port: LPT1=F1> LPT2=F2> &Help: "
-                         "&About=F9>helpAbout"));
+                         "E&xit=Ctrl+Q> &Parallel Port: LPT1=F1> LPT2=F2> &Synchronisation: "
+                         "Start on &click=>synchronisationChosen Start on scanner "
+                         "&pulse=>synchronisationChosen -=> &Settings...=>synchronisationSettings "
+                         "&Help: &About=F9>helpAbout"));
         QCOMPARE(form->calls.join(' '), QString("helpAbout setTimes setPins logShow randomShow"));
     }
 
@@ -262,6 +275,101 @@ private slots:
         QCOMPARE(dataWrites(mark), refused ? "" : other);
         QVERIFY(target.open(QIODevice::ReadOnly) && target.readAll() == "LPT2\n");
         QVERIFY(!QFileInfo(PORT_FILE).isSymLink());
+    }
+
+    // The Synchronisation menu's settings, kept across runs in a file of
+    // their own. A file at start gives the menu's check ("+": start on a
+    // pulse) and the status bar's account, and the status bar says what
+    // could not be used. Escape and Cancel in the settings dialog change
+    // nothing; OK and each menu entry hold at once and are there at the next
+    // start, or the operator is told why they could not be saved.
+    void synchronisation_data()
+    {
+        QTest::addColumn<QByteArray>("contents"); // null: none; "<folder>"
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("why");
+        const QString unused = "The synchronisation file NUBTactile_sync.cfg has values that "
+                               "could not be used, so their defaults hold:\n";
+        QTest::newRow("none") << QByteArray() << ""
+                              << "";
+        QTest::newRow("pulse 3, answers")
+            << QByteArray("wait_for_pulse=yes\npulse_number=3\npulse_pin=12\nanswer_pins=11,15\n")
+            << "+Pulse 3 on pin 12 \u00b7 answers on 11, 15"
+            << "";
+        QTest::newRow("answers only, Windows")
+            << QByteArray("wait_for_pulse=no\r\nanswer_pins=13\r\n") << "Answers on 13"
+            << "";
+        QTest::newRow("a pin that is no input") << QByteArray("wait_for_pulse=yes\npulse_pin=9\n")
+                                                << "+Pulse 1 on pin 10" << unused + "BAD_PIN";
+        QTest::newRow("a folder")
+            << QByteArray("<folder>") << ""
+            << "The synchronisation file NUBTactile_sync.cfg could not be read (it is a folder), "
+               "so every send starts on click.";
+    }
+
+    void synchronisation()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(QString, shown);
+        QFETCH(QString, why);
+        QVERIFY(QDir::setCurrent(dir.path()));
+        const bool folder = contents == "<folder>";
+        QFile file(SYNC_FILE);
+        QVERIFY(folder ? QDir().mkdir(SYNC_FILE)
+                       : contents.isNull() ||
+                             (file.open(QIODevice::WriteOnly) && file.write(contents)));
+        file.close();
+        portsim::reset();
+        auto sync = std::make_unique<SyncForm>();
+        const auto state = [](const SyncForm& window) {
+            const auto* label = window.findChild<QLabel*>("sync_label");
+            return (named<QAction>(window, "syncPulseAction")->isChecked() ? "+" : "") +
+                   (label->isHidden() ? QString() : label->text());
+        };
+        const auto* note = sync->findChild<QLabel*>("port_file_label");
+        QCOMPARE(state(*sync), shown);
+        QCOMPARE(note->isHidden() ? QString() : note->text(), why);
+
+        // The dialog as the operator meets it: each way out but OK leaves
+        // the settings as they were.
+        const auto answer = [&](const std::function<void(QDialog*)>& how) {
+            QTimer::singleShot(0, sync.get(), [how] {
+                auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dialog);
+                named<QSpinBox>(*dialog, "pulse_number_spin")->setValue(7);
+                named<QCheckBox>(*dialog, "answer_pin_13_check")->setChecked(true);
+                how(dialog);
+            });
+            sync->synchronisationSettings();
+        };
+        answer([](QDialog* dialog) { QTest::keyClick(dialog, Qt::Key_Escape); });
+        answer([](QDialog* dialog) {
+            named<QDialogButtonBox>(*dialog, "buttons")->button(QDialogButtonBox::Cancel)->click();
+        });
+        QCOMPARE(state(*sync), shown);
+        QCOMPARE(sync->errors, QStringList());
+
+        answer([](QDialog* dialog) {
+            named<QDialogButtonBox>(*dialog, "buttons")->button(QDialogButtonBox::Ok)->click();
+        });
+        named<QAction>(*sync, "syncPulseAction")->trigger();
+        const QString chosen = state(*sync);
+        QVERIFY2(chosen.startsWith("+Pulse 7 on pin ") && chosen.contains("13"),
+                 qPrintable(chosen));
+        sync.reset();
+        sync = std::make_unique<SyncForm>();
+        QCOMPARE(state(*sync), folder ? QString() : chosen);
+        named<QAction>(*sync, "syncOffAction")->trigger();
+        QCOMPARE(state(*sync), chosen.mid(1));
+        const QString unsaved = "The synchronisation settings could not be saved to "
+                                "NUBTactile_sync.cfg (it is a folder); they hold until the "
+                                "program ends.";
+        QCOMPARE(sync->errors, folder ? QStringList{unsaved} : QStringList());
+        sync.reset();
+        sync = std::make_unique<SyncForm>();
+        QCOMPARE(state(*sync), folder ? QString() : chosen.mid(1));
+        sync.reset();
+        QVERIFY(QFile::remove(SYNC_FILE) || QDir().rmdir(SYNC_FILE));
     }
 };
 

@@ -94,6 +94,10 @@ public slots:
     void error(const char* msg) override;
     virtual void startLog();
     virtual void closeLog();
+    // The Synchronisation menu: start on click or on a pulse, as its entries
+    // are checked, and the settings dialog.
+    virtual void synchronisationChosen();
+    virtual void synchronisationSettings();
 
 protected slots:
     virtual void languageChange();
@@ -201,11 +205,8 @@ private:
     // Claims the port of the LPT action that is on, into `port`.
     std::optional<PortRefusal> claimChosenPort();
 
-    // The Synchronisation menu: start on click or on a pulse, and the
-    // settings dialog. Each change holds for the sends to come and is saved
-    // at once; a failure to save is told, and the change holds all the same.
-    void synchronisationChosen();
-    void synchronisationSettings();
+    // Makes `settings` hold for the sends to come, saved at once when
+    // `save`; a failure to save is told, and they hold all the same.
     void applySynchronisation(const Synchronisation& settings, bool save);
 
     void buildTimingSummary();

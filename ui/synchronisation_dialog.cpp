@@ -88,6 +88,7 @@ SynchronisationDialog::SynchronisationDialog(const Synchronisation& settings, QW
     answerForm->addRow(tr("&Dead time after an edge (bounces):"), dead_time_spin);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->setObjectName(QStringLiteral("buttons"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
