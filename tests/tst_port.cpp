@@ -5,6 +5,7 @@
 #include "output_capture.h"
 #include "port_session.h"
 #include "send_progress.h"
+#include "synchronisation.h"
 #include "time_audit.h"
 #include "word_list.h"
 
@@ -370,6 +371,66 @@ private slots:
                       QString::fromStdString(audit.summary().text());
         QCOMPARE(actual, expected);
         QCOMPARE(portsim::hardware(LPT1_BASE), 0);
+    }
+
+    // The settings as text, read back as written and read tolerantly: the
+    // lines that differ from the defaults, then after " | " each problem.
+    void settings_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("expected");
+        const char* const pins = " is not an input pin (10, 11, 12, 13 or 15)";
+        const char* const every =
+            "wait_for_pulse=yes\npulse_pin=15\npulse_edge=falling\npulse_number=1000\n"
+            "time_limit_ms=2147483647\nanswer_pins=11,12,13\npress_edge=rising\n"
+            "response_window_ms=0\ndead_time_ms=0\n";
+        QTest::newRow("every setting")
+            << QByteArray(every) << QString(every).replace('\n', ' ').trimmed();
+        QTest::newRow("CRLF, blank lines, spaces, an unknown key, a line without a value")
+            << QByteArray("\r\nwait_for_pulse=yes\r\n\r\n pulse_pin = 13 \r\ncolour=blue\r\nno\r\n")
+            << "wait_for_pulse=yes pulse_pin=13";
+        QTest::newRow("bad pins keep the default")
+            << QByteArray("pulse_pin=9\npulse_pin=\npulse_pin=" + QByteArray(40, 'x') +
+                          "\nanswer_pins=11,14")
+            << QString(" | pulse_pin: 9%1 | pulse_pin: an empty value%1 | pulse_pin: %2...%1 | "
+                       "answer_pins: 14%1")
+                   .arg(pins, QString(32, 'x'));
+        QTest::newRow("numbers too large, too small or signed")
+            << QByteArray("time_limit_ms=99999999999\nresponse_window_ms=2147483648\n"
+                          "pulse_number=0\npulse_number=1001\ndead_time_ms=-1\n")
+            << " | time_limit_ms: 99999999999 is not a number of ms from 0 to 2147483647 | "
+               "response_window_ms: 2147483648 is not a number of ms from 0 to 2147483647 | "
+               "pulse_number: 0 is not a number from 1 to 1000 | pulse_number: 1001 is not a "
+               "number from 1 to 1000 | dead_time_ms: -1 is not a number of ms from 0 to "
+               "2147483647";
+        QTest::newRow("empty answer pins, the edges' words")
+            << QByteArray("answer_pins=12\nanswer_pins=\npress_edge=rising\npulse_edge=falling\n"
+                          "pulse_edge=up\nwait_for_pulse=maybe")
+            << "pulse_edge=falling press_edge=rising | pulse_edge: up is not rising or falling | "
+               "wait_for_pulse: maybe is not yes or no";
+        QTest::newRow("pins in any order, none twice, none left out")
+            << QByteArray("answer_pins=13, 11\nanswer_pins=12,12\nanswer_pins=11,,12")
+            << QString("answer_pins=11,13 | answer_pins: pin 12 is named twice | answer_pins: an "
+                       "empty value%1")
+                   .arg(pins);
+        QTest::newRow("the pulse pin answers nothing")
+            << QByteArray("wait_for_pulse=yes\npulse_pin=12\nanswer_pins=11,12")
+            << "wait_for_pulse=yes pulse_pin=12 | answer_pins: pin 12 is the pulse pin";
+    }
+    void settings()
+    {
+        QFETCH(QByteArray, text);
+        std::vector<std::string> problems, none;
+        const Synchronisation read = Synchronisation::fromText(text.toStdString(), problems);
+        QVERIFY(Synchronisation::fromText(read.toText(), none) == read && none.empty());
+        const QStringList defaults = QString::fromStdString(Synchronisation().toText()).split('\n');
+        QStringList changed;
+        for (const QString& line : QString::fromStdString(read.toText()).split('\n'))
+            changed << (defaults.contains(line) ? "" : line);
+        QString actual = changed.join(' ').simplified();
+        for (const std::string& problem : problems)
+            actual += " | " + QString::fromStdString(problem);
+        QTEST(actual, "expected");
     }
 };
 
