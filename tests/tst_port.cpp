@@ -106,8 +106,8 @@ private slots:
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
-    // The trace tells each change of the data lines, with the seconds since
-    // the process started.
+    // The trace tells each change of the data lines and of the input pins (a
+    // level set again is none), with the seconds since the process started.
     void trace()
     {
         VirtualClock clock(RealClock().now());
@@ -118,11 +118,19 @@ private slots:
             set_pin(0x40013); // a control pin too, which is no data line
             clock.waitUntil(clock.now() + 250 * MS);
             resetParallelPort();
+            portsim::setInput(11, false);
+            portsim::setInput(11, false);
+            portsim::setInput(15, true);
         });
         QCOMPARE(portsim::writes().size(), kept);
-        QCOMPARE(lines.mid(12, 12) + lines.mid(36), QByteArray("  \u2813  0x13\n  \u2800  0x00\n"));
+        QByteArrayList texts; // each line after its time
+        for (const QByteArray& line : lines.split('\n'))
+            texts << line.mid(12);
+        QCOMPARE(texts.join('|'),
+                 QByteArray("  \u2813  0x13|  \u2800  0x00|  pin 11 low|  pin 15 high|"));
         QCOMPARE(qRound64((lines.mid(24, 12).toDouble() - lines.left(12).toDouble()) * 1e6),
                  250000);
+        QCOMPARE(pin_is_set(LP_PIN[11] | LP_PIN[15] | LP_PIN[10]), LP_PIN[15]);
     }
 
     // On a thread of its own, on the real clock, under the dialog: the thread
