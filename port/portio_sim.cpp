@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <cstring>
 #include <unistd.h>
 #include <utility>
 
@@ -18,10 +20,16 @@ constexpr std::size_t RESERVE = 1 << 16;
 // the trace of the simulated program counts from here.
 const std::int64_t processStart = RealClock().now();
 
-std::array<std::uint8_t, ADDRESS_MASK + 1> registers{};
+// Atomic, relaxed: inputs are set from any thread while the transmission's
+// reads, and a signal handler may write while it writes.
+std::array<std::atomic<std::uint8_t>, ADDRESS_MASK + 1> registers{};
+// The raw status bits the input wires put on every claimed port: what
+// reading a status register gives in bits 3 to 7.
+std::atomic<std::uint8_t> inputs{0};
+constexpr std::uint8_t INPUT_BITS = 0xF8;
 std::vector<unsigned> claimedBases;
 int refusal = 0;
-bool tracing = false;
+std::atomic<bool> tracing{false};
 bool recording = true;
 std::function<void(unsigned, std::uint8_t)> writeHook;
 
@@ -40,11 +48,21 @@ bool isDataRegister(unsigned address)
     return std::find(claimedBases.begin(), claimedBases.end(), address) != claimedBases.end();
 }
 
-// One line of the trace: "%12.6f  <U+2800 + value>  0x%02x\n" with the
-// seconds since the process started. Formatted by hand and written with one
-// write(), so that a signal handler can trace the lowering it makes
-// (snprintf and stdio are not async-signal-safe).
-void traceLine(std::int64_t time, std::uint8_t value)
+// What reading `address` gives: a claimed port's status register shows the
+// input wires.
+std::uint8_t readRegister(unsigned address)
+{
+    const std::uint8_t value = registers[address].load(std::memory_order_relaxed);
+    if (address == 0 || !isDataRegister(address - 1))
+        return value;
+    return std::uint8_t((value & ~INPUT_BITS) | inputs.load(std::memory_order_relaxed));
+}
+
+// One line of the trace: the seconds since the process started as
+// "%12.6f", then `text`. Formatted by hand and written with one write(), so
+// that a signal handler can trace the lowering it makes (snprintf and stdio
+// are not async-signal-safe).
+void traceLine(std::int64_t time, const char* text, std::size_t length)
 {
     char line[48];
     std::size_t size = 0;
@@ -65,22 +83,32 @@ void traceLine(std::int64_t time, std::uint8_t value)
         line[size++] = ' ';
     while (count != 0)
         line[size++] = digits[--count];
+    for (std::size_t i = 0; i < length && size < sizeof line; ++i)
+        line[size++] = text[i];
+    const ssize_t written = ::write(STDERR_FILENO, line, size);
+    (void)written; // nowhere to report a failed trace
+}
+
+// "  <U+2800 + value>  0x<hex>" after the time.
+void traceData(std::int64_t time, std::uint8_t value)
+{
     // U+2800 + value lies in U+2800..U+28FF: always three bytes of UTF-8.
     const unsigned code = 0x2800u + value;
     const char hex[] = "0123456789abcdef";
+    char text[12];
+    std::size_t size = 0;
     for (const char c :
          {' ', ' ', char(0xE0 | (code >> 12)), char(0x80 | ((code >> 6) & 0x3F)),
           char(0x80 | (code & 0x3F)), ' ', ' ', '0', 'x', hex[value >> 4], hex[value & 0xF], '\n'})
-        line[size++] = c;
-    const ssize_t written = ::write(STDERR_FILENO, line, size);
-    (void)written; // nowhere to report a failed trace
+        text[size++] = c;
+    traceLine(time, text, size);
 }
 
 // Traces a write that changed the data register.
 void trace(unsigned address, std::uint8_t before, std::uint8_t value)
 {
-    if (tracing && value != before && isDataRegister(address))
-        traceLine(currentClock().now(), value);
+    if (tracing.load(std::memory_order_relaxed) && value != before && isDataRegister(address))
+        traceData(currentClock().now(), value);
 }
 
 } // namespace
@@ -116,7 +144,7 @@ std::string portio_device()
 
 int portio_read(unsigned address, std::uint8_t& value)
 {
-    value = registers[address & ADDRESS_MASK];
+    value = readRegister(address & ADDRESS_MASK);
     return 0;
 }
 
@@ -131,14 +159,14 @@ int portio_write(std::uint8_t value, unsigned address)
             writes.reserve(2 * writes.capacity());
         writes.push_back({currentClock().now(), address, value});
     }
-    trace(address, std::exchange(registers[address], value), value);
+    trace(address, registers[address].exchange(value, std::memory_order_relaxed), value);
     return 0;
 }
 
 void portio_write_data_in_handler(std::uint8_t value, unsigned base)
 {
     base &= ADDRESS_MASK;
-    trace(base, std::exchange(registers[base], value), value);
+    trace(base, registers[base].exchange(value, std::memory_order_relaxed), value);
 }
 
 namespace portsim
@@ -146,7 +174,9 @@ namespace portsim
 
 void reset()
 {
-    registers.fill(0);
+    for (std::atomic<std::uint8_t>& r : registers)
+        r.store(0, std::memory_order_relaxed);
+    inputs.store(0, std::memory_order_relaxed);
     claimedBases.clear();
     refusal = 0;
     tracing = false;
@@ -167,12 +197,12 @@ void refuseClaims(int error)
 
 std::uint8_t hardware(unsigned address)
 {
-    return registers[address & ADDRESS_MASK];
+    return readRegister(address & ADDRESS_MASK);
 }
 
 void setHardware(unsigned address, std::uint8_t value)
 {
-    registers[address & ADDRESS_MASK] = value;
+    registers[address & ADDRESS_MASK].store(value, std::memory_order_relaxed);
 }
 
 const std::vector<Write>& writes()
@@ -183,6 +213,45 @@ const std::vector<Write>& writes()
 void beforeWrite(std::function<void(unsigned address, std::uint8_t value)> hook)
 {
     writeHook = std::move(hook);
+}
+
+void setInput(int pin, bool high)
+{
+    // The status bit of each input pin; the hardware inverts pin 11's.
+    std::uint8_t bit = 0;
+    bool inverted = false;
+    switch (pin) {
+    case 10:
+        bit = 0x40;
+        break;
+    case 11:
+        bit = 0x80;
+        inverted = true;
+        break;
+    case 12:
+        bit = 0x20;
+        break;
+    case 13:
+        bit = 0x10;
+        break;
+    case 15:
+        bit = 0x08;
+        break;
+    default:
+        return;
+    }
+    const bool set = high != inverted;
+    const std::uint8_t before =
+        set ? inputs.fetch_or(bit, std::memory_order_relaxed)
+            : inputs.fetch_and(std::uint8_t(~bit), std::memory_order_relaxed);
+    if (tracing.load(std::memory_order_relaxed) && bool(before & bit) != set) {
+        char text[16] = "  pin 1";
+        std::size_t length = std::strlen(text);
+        text[length++] = char('0' + pin % 10);
+        for (const char* c = high ? " high\n" : " low\n"; *c != '\0'; ++c)
+            text[length++] = *c;
+        traceLine(currentClock().now(), text, length);
+    }
 }
 
 void traceDataLines()

@@ -19,7 +19,8 @@ struct Write {
 };
 
 // Forgets every write and register value, accepts claims again, stops the
-// trace and removes the write hook.
+// trace and removes the write hook. The input wires go back to raw 0: pins
+// 10, 12, 13 and 15 low, pin 11 high.
 void reset();
 
 // Makes the next claims fail with `error` (an errno value, EPERM by default);
@@ -28,7 +29,8 @@ void refuseClaims(int error = EPERM);
 
 // Hardware value of the register at `address` (0 when never written).
 std::uint8_t hardware(unsigned address);
-// Sets what reading `address` gives, without recording a write (e.g. status lines).
+// Sets what reading `address` gives, without recording a write; in a claimed
+// port's status register the input pins' bits (3 to 7) follow setInput().
 void setHardware(unsigned address, std::uint8_t value);
 
 // Whether writes are recorded for writes(): on after a reset. The simulated
@@ -50,7 +52,7 @@ void beforeWrite(std::function<void(unsigned address, std::uint8_t value)> hook)
 // the wire would: `high` for a high voltage, which the pin layer reads as
 // logical 1 (the hardware inversion of pin 11 is made here). Safe on any
 // thread while a transmission reads the inputs. When tracing, a change prints
-// "<seconds>  pin 10 high" (or low) on standard error.
+// "<seconds>  pin 10 high" (or low) on standard error. Other pins: nothing.
 void setInput(int pin, bool high);
 
 // Prints every change of the data register on standard error as

@@ -91,7 +91,8 @@ public:
     // A word list reports each entry as a record.
     virtual void recordStarted(std::uint64_t total);
     // `done` of the record's steps are complete: step 1 before its first
-    // edge, then one after each cell.
+    // edge (after the pulse, when the send waits for one), then one after
+    // each cell.
     virtual void progressed(std::uint64_t done);
     // A cell was lowered. Cells that raise nothing (hold 0 in a sequence, a
     // code without a cell in text mode) are not reported.
@@ -151,11 +152,20 @@ Outcome sendToParallelPort(const Braille_Data& record, TransmissionObserver& obs
 
 // The same with `sync`: when it waits for a pulse, the origin is the moment
 // pulse `sync.pulseNumber` was seen on `sync.pulsePin` (the trigger, if any,
-// still comes first); NoPulse when `sync.timeLimitMs` (not 0) passes first.
+// still comes first); NoPulse when `sync.timeLimitMs` (not 0) passes first,
+// Aborted when the interrupt comes first: nothing was sent either way. A
+// pulse number outside 1 to MAX_PULSE_NUMBER counts as the nearer end; a
+// pulse pin that is no input never pulses. The pulses before the origin are
+// reported once it is known.
 // When it watches answer pins, their edges are reported from the origin until
-// `sync.responseWindowMs` after the last cell is lowered (or the timeline's
-// end, when later). The inputs are read only while the transmission waits,
-// every INPUT_POLL_NS, never in the last INPUT_GUARD_NS before an edge.
+// `sync.responseWindowMs` after the last cell is lowered (after the origin
+// when none was), or the timeline's end, when later; the interrupt ends that
+// window with Completed. An answer pin that is no input, or that is the pulse
+// pin of a send that waits, is not watched. A change less than
+// `sync.deadTimeMs` after the last edge reported on its pin is a bounce: a
+// level that still differs then is reported then. The inputs are read only while the transmission
+// waits, every INPUT_POLL_NS, never in the last INPUT_GUARD_NS before an edge; a failed read ends
+// the send with PortFailed.
 Outcome sendToParallelPort(const Braille_Data& record, TransmissionObserver& observer,
                            const Interrupt& interrupt, const Synchronisation& sync);
 

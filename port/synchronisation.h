@@ -31,9 +31,12 @@ struct Synchronisation {
     // The pins whose edges are recorded as answers (connector numbers, each
     // one of INPUT_PINS, ascending, none twice); empty: none are watched.
     std::vector<int> answerPins;
-    bool pressRising = false;            // a press makes the pin go high; false: low (a button to ground)
-    std::uint32_t responseWindowMs = 2000; // watching goes on this long after the last cell is lowered
-    std::uint32_t deadTimeMs = 5;          // an edge this soon after the last one on its pin is a bounce
+    // A press makes the pin go high; false: low (a button to ground).
+    bool pressRising = false;
+    // Watching goes on this long after the last cell is lowered.
+    std::uint32_t responseWindowMs = 2000;
+    // An edge this soon after the last one on its pin is a bounce.
+    std::uint32_t deadTimeMs = 5;
 
     bool watchesAnswers() const { return !answerPins.empty(); }
     // Whether a send reads the inputs at all.
@@ -49,10 +52,15 @@ struct Synchronisation {
     //   press_edge=rising|falling, response_window_ms=2000, dead_time_ms=5
     std::string toText() const;
     // Reads what toText() wrote. Blank lines, a trailing carriage return
-    // (a file saved on Windows) and unknown keys are passed over; a key whose
-    // value is not valid keeps its default, and `problems` gets one line per
-    // such key, for example "pulse_pin: 9 is not an input pin (10, 11, 12,
-    // 13 or 15)". Never throws on any input.
+    // (a file saved on Windows), blanks around keys and values, lines without
+    // "=" and unknown keys are passed over; a key whose value is not valid
+    // keeps its default, and `problems` gets one line per such key, for
+    // example "pulse_pin: 9 is not an input pin (10, 11, 12, 13 or 15)".
+    // Numbers are decimal digits only, and one beyond its range is not valid
+    // (never cut to fit). Answer pins may come in any order; a pin named twice
+    // is not valid. When the send waits for a pulse on one of the answer
+    // pins, that is a problem of answer_pins, and no answer pin is kept. A
+    // key given twice takes its last valid value. Never throws on any input.
     static Synchronisation fromText(const std::string& text, std::vector<std::string>& problems);
 };
 

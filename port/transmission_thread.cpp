@@ -15,11 +15,12 @@ namespace
 {
 
 CellTiming cells[TransmissionThread::CELL_CAPACITY];
+InputEdge inputEdges[TransmissionThread::EDGE_CAPACITY];
 std::atomic<bool> busy{false};
 
 } // namespace
 
-TransmissionThread::TransmissionThread(Play play) : ring(cells)
+TransmissionThread::TransmissionThread(Play play) : ring(cells), edgeRing(inputEdges)
 {
     if (busy.exchange(true))
         throw std::system_error(EBUSY, std::generic_category(), "another send is running");
@@ -58,7 +59,12 @@ Outcome TransmissionThread::join()
 
 TransmissionThread::Progress TransmissionThread::progress() const noexcept
 {
-    return {steps.load(), stepsDone.load()};
+    // The steps before the phase: the phase turns to Playing before step 1
+    // is stored, so a step seen done is never shown as still waiting.
+    const std::uint64_t total = steps.load();
+    const std::uint64_t done = stepsDone.load();
+    const std::uint64_t state = phasePulses.load();
+    return {total, done, Phase(state >> 32), std::uint32_t(state)};
 }
 
 void TransmissionThread::takeCells(TransmissionObserver& sink)
@@ -73,6 +79,21 @@ void TransmissionThread::takeCells(TransmissionObserver& sink)
     }
 }
 
+void TransmissionThread::takeEdges(TransmissionObserver& sink)
+{
+    const std::uint64_t end = edgesWritten.load(std::memory_order_acquire);
+    std::uint64_t next = edgesRead.load(std::memory_order_relaxed);
+    for (; next != end; ++next) {
+        sink.inputSeen(edgeRing[next % EDGE_CAPACITY]);
+        edgesRead.store(next + 1, std::memory_order_release);
+    }
+}
+
+std::uint64_t TransmissionThread::lostEdges() const noexcept
+{
+    return edgesLost.load();
+}
+
 void TransmissionThread::Relay::recordStarted(std::uint64_t total)
 {
     owner.stepsDone.store(0);
@@ -81,6 +102,9 @@ void TransmissionThread::Relay::recordStarted(std::uint64_t total)
 
 void TransmissionThread::Relay::progressed(std::uint64_t done)
 {
+    // Steps are only made once the send has its origin.
+    owner.phasePulses.store((std::uint64_t(Phase::Playing) << 32) |
+                            std::uint32_t(owner.phasePulses.load()));
     owner.stepsDone.store(done);
 }
 
@@ -93,6 +117,28 @@ void TransmissionThread::Relay::cellPresented(const CellTiming& cell)
     }
     owner.ring[at % CELL_CAPACITY] = cell;
     owner.written.store(at + 1, std::memory_order_release);
+}
+
+void TransmissionThread::Relay::pulsesSeen(std::uint32_t seen)
+{
+    owner.phasePulses.store((std::uint64_t(Phase::Waiting) << 32) | seen);
+}
+
+void TransmissionThread::Relay::answering()
+{
+    owner.phasePulses.store((std::uint64_t(Phase::Answering) << 32) |
+                            std::uint32_t(owner.phasePulses.load()));
+}
+
+void TransmissionThread::Relay::inputSeen(const InputEdge& edge)
+{
+    const std::uint64_t at = owner.edgesWritten.load(std::memory_order_relaxed);
+    if (at - owner.edgesRead.load(std::memory_order_acquire) == EDGE_CAPACITY) {
+        owner.edgesLost.fetch_add(1);
+        return;
+    }
+    owner.edgeRing[at % EDGE_CAPACITY] = edge;
+    owner.edgesWritten.store(at + 1, std::memory_order_release);
 }
 
 void TransmissionThread::run(const Play& play)

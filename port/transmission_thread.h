@@ -12,8 +12,9 @@
 // A transmission on a thread of its own, the only one of the program that
 // asks for real-time priority, so that nothing the window does (a repaint, a
 // file write, a box) can delay an edge. The window's thread starts it, polls
-// it, takes its cells and joins it; the two meet only through atomics and a
-// preallocated single-producer, single-consumer ring, never a lock.
+// it, takes its cells and input edges and joins it; the two meet only through
+// atomics and two preallocated single-producer, single-consumer rings, never
+// a lock.
 class TransmissionThread
 {
 public:
@@ -32,7 +33,7 @@ public:
     // and processes it starts from inheriting it; with 1 ns timer slack; and
     // with the terminating signals blocked, so that their handler runs on
     // another thread. While it runs, its interrupt is the one a terminating
-    // signal raises. One transmission at a time: the ring is the process's
+    // signal raises. One transmission at a time: the rings are the process's
     // own, allocated with it, so that starting a send needs no memory beyond
     // the thread. Throws std::system_error when no thread can be started or
     // another transmission runs.
@@ -60,7 +61,7 @@ public:
         std::uint64_t total = 1; // the current record's steps
         std::uint64_t done = 0;  // of which complete
         Phase phase = Phase::Playing;
-        std::uint32_t pulses = 0; // seen while waiting
+        std::uint32_t pulses = 0; // seen while waiting (it stays after the wait)
     };
     Progress progress() const noexcept;
 
@@ -76,7 +77,7 @@ public:
     bool realTime() const noexcept { return realTimeGranted.load(); }
 
 private:
-    // The observer on the transmission's thread: atomics and the ring only.
+    // The observer on the transmission's thread: atomics and the rings only.
     class Relay : public TransmissionObserver
     {
     public:
@@ -84,6 +85,9 @@ private:
         void recordStarted(std::uint64_t total) override;
         void progressed(std::uint64_t done) override;
         void cellPresented(const CellTiming& cell) override;
+        void pulsesSeen(std::uint32_t seen) override;
+        void answering() override;
+        void inputSeen(const InputEdge& edge) override;
 
     private:
         TransmissionThread& owner;
@@ -96,8 +100,15 @@ private:
     std::atomic<std::uint64_t> written{0}; // cells put into the ring
     std::atomic<std::uint64_t> read{0};    // cells taken out
     std::atomic<std::uint64_t> lost{0};
+    InputEdge* const edgeRing;
+    std::atomic<std::uint64_t> edgesWritten{0};
+    std::atomic<std::uint64_t> edgesRead{0};
+    std::atomic<std::uint64_t> edgesLost{0};
     std::atomic<std::uint64_t> steps{1};
     std::atomic<std::uint64_t> stepsDone{0};
+    // The phase above the pulses seen (the low 32 bits), so that the two are
+    // always read together.
+    std::atomic<std::uint64_t> phasePulses{std::uint64_t(Phase::Playing) << 32};
     std::atomic<bool> done{false};
     std::atomic<bool> realTimeGranted{false};
     Outcome outcome = Outcome::Completed;

@@ -5,7 +5,9 @@
 #include "output_capture.h"
 #include "port_session.h"
 #include "send_progress.h"
+#include "synchronisation.h"
 #include "time_audit.h"
+#include "transmission_thread.h"
 #include "word_list.h"
 
 #include <QProgressDialog>
@@ -52,8 +54,9 @@ class TestPort : public QObject
     // record (a single shot raises pins 0, 2 and 7), or "file:<body>" as a word
     // list read whole before it plays; "file@<n>:<body>" fails to read after n
     // entries, and "file!<bytes>:<body>" has no memory for codes of that size.
+    // With `sync` when given.
     Outcome transmit(const QByteArray& input, TransmissionObserver& observer,
-                     const Interrupt& interrupt)
+                     const Interrupt& interrupt, const Synchronisation* sync = nullptr)
     {
         if (input.startsWith("file")) {
             std::istringstream body(input.mid(input.indexOf(':') + 1).toStdString());
@@ -75,7 +78,8 @@ class TestPort : public QObject
             queue.close(list.end(), filled);
             if (list.end() == Outcome::FileUnreadable)
                 listFailure = ' ' + QString::fromStdString(list.failure());
-            return sendToParallelPort(queue, observer, interrupt);
+            return sync ? sendToParallelPort(queue, observer, interrupt, *sync)
+                        : sendToParallelPort(queue, observer, interrupt);
         }
         const QList<QByteArray> part = input.split(' ');
         Braille_Data r;
@@ -89,7 +93,8 @@ class TestPort : public QObject
         for (int i = 0; i < 5; ++i)
             *times[i] = part[2].split(',')[i].toUInt();
         r.pins[0] = r.pins[2] = r.pins[7] = true;
-        return sendToParallelPort(r, observer, interrupt);
+        return sync ? sendToParallelPort(r, observer, interrupt, *sync)
+                    : sendToParallelPort(r, observer, interrupt);
     }
 
 private slots:
@@ -105,8 +110,16 @@ private slots:
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
-    // The trace tells each change of the data lines, with the seconds since
-    // the process started.
+    // What a send's outcome is called in the expected texts.
+    static const char* outcomeText(Outcome outcome)
+    {
+        const char* const texts[] = {
+            "", " aborted", " port failed", " out of memory", " file unreadable", " no pulse"};
+        return texts[int(outcome)];
+    }
+
+    // The trace tells each change of the data lines and of the input pins (a
+    // level set again is none), with the seconds since the process started.
     void trace()
     {
         VirtualClock clock(RealClock().now());
@@ -117,11 +130,19 @@ private slots:
             set_pin(0x40013); // a control pin too, which is no data line
             clock.waitUntil(clock.now() + 250 * MS);
             resetParallelPort();
+            portsim::setInput(11, false);
+            portsim::setInput(11, false);
+            portsim::setInput(15, true);
         });
         QCOMPARE(portsim::writes().size(), kept);
-        QCOMPARE(lines.mid(12, 12) + lines.mid(36), QByteArray("  \u2813  0x13\n  \u2800  0x00\n"));
+        QByteArrayList texts; // each line after its time
+        for (const QByteArray& line : lines.split('\n'))
+            texts << line.mid(12);
+        QCOMPARE(texts.join('|'),
+                 QByteArray("  \u2813  0x13|  \u2800  0x00|  pin 11 low|  pin 15 high|"));
         QCOMPARE(qRound64((lines.mid(24, 12).toDouble() - lines.left(12).toDouble()) * 1e6),
                  250000);
+        QCOMPARE(pin_is_set(LP_PIN[11] | LP_PIN[15] | LP_PIN[10]), LP_PIN[15]);
     }
 
     // On a thread of its own, on the real clock, under the dialog: the thread
@@ -357,10 +378,8 @@ private slots:
         at(late[0], [this, by = late[1]] { sim->clock.waitUntil(sim->clock.now() + by * 1000); });
         if (pressMs >= 0)
             at(pressMs, [&interrupt] { interrupt.raise(); });
-        const char* const outcomes[] = {"", " aborted", " port failed", " out of memory",
-                                        " file unreadable"};
         const Outcome outcome = transmit(input, recorder, interrupt);
-        QString actual = edges() + outcomes[int(outcome)] + listFailure +
+        QString actual = edges() + outcomeText(outcome) + listFailure +
                          (seen.isEmpty() ? "" : " | " + seen.join(' '));
         QVERIFY(audit.finish());
         QFile rows(path);
@@ -370,6 +389,259 @@ private slots:
                       QString::fromStdString(audit.summary().text());
         QCOMPARE(actual, expected);
         QCOMPARE(portsim::hardware(LPT1_BASE), 0);
+    }
+
+    // Sends synchronised by `sync` (the settings' text) while `events` happen:
+    // "<ms>:<pin><+|->" sets an input pin high or low, "<ms>:abort" presses
+    // Abort, "<ms>:late<us>" wakes the clock up that late. Before the send pin 10 is low and the
+    // others high (buttons to ground at rest). After " | " what the observer heard: "w<n>" pulses
+    // seen while waiting, "A" answering, and each input edge as
+    // "[p]<pin><^|v><number>@<ms>" with "/<reaction ms>:<pass>.<index>.<code>"
+    // when a cell came before it. Every edge is bracketed by at most a poll
+    // period, and where the send does not wait for a pulse, the data lines
+    // change exactly when they do without synchronisation.
+    void synchronised_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("sync");
+        QTest::addColumn<QByteArray>("events");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char* name, const QByteArray& input, const QByteArray& sync,
+                            const QByteArray& events, const char* expected) {
+            QTest::newRow(name) << input << sync << events << QString(expected);
+        };
+        const QByteArray pulse3 = "wait_for_pulse=yes\npulse_number=3";
+        row("starts on pulse 3, trigger first; later pulses numbered on", "1 ab 1,10,5,20,30",
+            pulse3, "1:10+ 2:10- 3:10+ 4:10- 5:10+ 6:10- 50:10+",
+            "5:63 15:0 20:1 40:0 70:3 90:0 end 120 | w0 w1 w2 w3 p10^1@-4 p10^2@-2 p10^3@0 "
+            "p10^4@45/30:1.1.97");
+        row("a line high from the start is no rising pulse", "2 \x01 1,0,0,10,0",
+            "wait_for_pulse=yes\npulse_pin=12", "2:12- 3:12+", "3:1 13:0 end 13 | w0 w1 p12^1@0");
+        row("falling pulses", "2 \x01 1,0,0,10,0", "wait_for_pulse=yes\npulse_edge=falling",
+            "2:10+ 3:10-", "3:1 13:0 end 13 | w0 w1 p10v1@0");
+        row("the time limit passes", "1 ab 1,10,5,20,30", pulse3 + "\ntime_limit_ms=50",
+            "10:10+ 11:10-", "end 50 no pulse | w0 w1 p10^1@-40");
+        row("abort while waiting", "1 ab 1,10,5,20,30", pulse3, "20:10+ 30:abort",
+            "end 30 aborted | w0 w1 p10^1@-10");
+        row("a word list waits once", "file:a 10 20 b 5 5", "wait_for_pulse=yes",
+            "3:10+ 4:10- 20:10+", "3:1 13:0 33:3 38:0 end 43 | w0 w1 p10^1@0 p10^2@17/17:1.1.97");
+        row("a single shot waits too", "0 ab 2,100,50,5,300", "wait_for_pulse=yes", "2:10+",
+            "2:131 7:0 end 7 | w0 w1 p10^1@0");
+        const QByteArray answers = "answer_pins=12,13\nresponse_window_ms=50";
+        row("answers before a cell, in a hold and in an interval", "1 ab 1,0,10,20,30", answers,
+            "5:12- 15:12+ 40:13-",
+            "10:1 30:0 60:3 80:0 end 130 | 12v1@5 12^2@15/5:1.1.97 13v3@40/30:1.1.97 A");
+        row("the trigger is a cell", "1 a 1,10,10,20,0", answers, "5:12-",
+            "0:63 10:0 20:1 40:0 end 90 | 12v1@5/5:0.0.-1 A");
+        row("within the response window, not after it", "1 a 1,0,0,10,10", answers, "55:12- 65:12+",
+            "0:1 10:0 end 60 | A 12v1@55/55:1.1.97");
+        row("a window within the last interval ends with it", "1 a 1,0,0,10,100", answers,
+            "105:12-", "0:1 10:0 end 110 | 12v1@105/105:1.1.97 A");
+        row("abort in the response window: completed", "1 a 1,0,0,10,10", answers,
+            "30:12- 40:abort 45:12+", "0:1 10:0 end 40 | A 12v1@30/30:1.1.97");
+        row("abort in a hold", "1 ab 1,0,0,20,30", answers, "5:12- 10:abort",
+            "0:1 10:0 end 10 aborted | 12v1@5/5:1.1.97");
+        row("a wake-up late by more than a poll period: reads still a period apart",
+            "1 a 1,0,0,10,10", answers, "3:late190 9.995:12-",
+            "0:1 10:0 end 60 | 12v1@10/10:1.1.97 A");
+        row("a bouncing button: one edge a press, one a release", "1 a 1,0,0,50,0", answers,
+            "5:12- 5.2:12+ 5.4:12- 5.6:12+ 5.8:12- 20:12+ 20.3:12- 20.5:12+",
+            "0:1 50:0 end 100 | 12v1@5/5:1.1.97 12^2@20/20:1.1.97 A");
+        row("a press shorter than the dead time ends after it", "1 a 1,0,0,50,0", answers,
+            "5:12- 7:12+", "0:1 50:0 end 100 | 12v1@5/5:1.1.97 12^2@10/10:1.1.97 A");
+        row("a word list's answers and pulses after the origin", "file:a 10 20 b 5 5",
+            "wait_for_pulse=yes\n" + answers, "1:10+ 12:13- 35:12-",
+            "1:1 11:0 31:3 36:0 end 86 | w0 w1 p10^1@0 13v1@11/11:1.1.97 12v2@34/4:2.1.98 A");
+    }
+    void synchronised()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, events);
+        QFETCH(QByteArray, sync);
+        std::vector<std::string> problems;
+        const Synchronisation settings = Synchronisation::fromText(sync.toStdString(), problems);
+        QVERIFY(problems.empty());
+        struct Recorder : TransmissionObserver {
+            QStringList heard;
+            std::int64_t widest = 0;
+            void pulsesSeen(std::uint32_t seen) override { heard << QString("w%1").arg(seen); }
+            void answering() override { heard << "A"; }
+            void inputSeen(const InputEdge& edge) override
+            {
+                const auto ms = [](std::int64_t t) { return QString::number(t / 1e6, 'g', 15); };
+                QString text = QString("%1%2%3%4@%5")
+                                   .arg(edge.pulse ? "p" : "")
+                                   .arg(edge.pin)
+                                   .arg(edge.rising ? '^' : 'v')
+                                   .arg(edge.number)
+                                   .arg(ms(edge.time));
+                if (edge.cellSeen)
+                    text += QString("/%1:%2.%3.%4")
+                                .arg(ms(edge.reaction))
+                                .arg(edge.pass)
+                                .arg(edge.index)
+                                .arg(edge.code);
+                heard << text;
+                widest = std::max(widest, edge.within);
+            }
+        };
+        // Plays the row, with `sync` or without: the data-register writes.
+        const auto play = [&](const Synchronisation* with, TransmissionObserver& observer) {
+            sim.reset(); // its clock goes before the next one is installed
+            sim = std::make_unique<PortSession>();
+            for (const int pin : Synchronisation::INPUT_PINS)
+                portsim::setInput(pin, pin != 10);
+            Interrupt abort;
+            for (const QByteArray& event : events.split(' ')) {
+                const QByteArray what = event.split(':')[1];
+                sim->clock.at(qRound64(event.split(':')[0].toDouble() * MS), [&, what] {
+                    if (what == "abort")
+                        abort.raise();
+                    else if (what.startsWith("late"))
+                        sim->clock.waitUntil(sim->clock.now() + what.mid(4).toInt() * 1000);
+                    else
+                        portsim::setInput(what.left(2).toInt(), what.endsWith('+'));
+                });
+            }
+            return edges() + outcomeText(transmit(input, observer, abort, with));
+        };
+        Recorder recorder;
+        const QString actual = play(&settings, recorder);
+        QTEST(actual + " | " + recorder.heard.join(' '), "expected");
+        QVERIFY(recorder.widest <= INPUT_POLL_NS);
+        if (!settings.waitForPulse) {
+            TransmissionObserver unheard;
+            const QString plain = play(nullptr, unheard);
+            QCOMPARE(actual.left(actual.indexOf(" end")), plain.left(plain.indexOf(" end")));
+        }
+    }
+
+    // Through the transmission's thread: its progress shows the wait with the
+    // pulses seen, then the timeline, then the response window; the input
+    // edges come out of their ring oldest first, and those that found it full
+    // are counted.
+    void relayed()
+    {
+        Synchronisation sync;
+        sync.waitForPulse = true;
+        sync.pulseNumber = 2;
+        sync.answerPins = {12};
+        sync.deadTimeMs = 0;
+        sync.responseWindowMs = 1000;
+        Braille_Data record;
+        record.mode = MODE_TEXT;
+        record.loops = 1;
+        record.charTime = 10;
+        QCOMPARE(setWord(record, "a"), 1);
+        const int toggles = int(TransmissionThread::EDGE_CAPACITY) + 10;
+        Interrupt go;
+        QStringList phases;
+        const char* const names[] = {"waiting", "playing", "answering"};
+        TransmissionThread thread([&](TransmissionObserver& observer, const Interrupt& interrupt) {
+            for (std::uint32_t token = go.token(); !go.raised(); token = go.token())
+                go.wait(token, -1);
+            return sendToParallelPort(record, observer, interrupt, sync);
+        });
+        const auto probe = [&] {
+            const TransmissionThread::Progress now = thread.progress();
+            phases << QString("%1 %2 %3/%4")
+                          .arg(names[int(now.phase)])
+                          .arg(now.pulses)
+                          .arg(now.done)
+                          .arg(now.total);
+        };
+        at(1, probe);
+        at(2, [] { portsim::setInput(10, true); });
+        at(3, [] { portsim::setInput(10, false); });
+        at(3, probe);
+        at(4, [] { portsim::setInput(10, true); });
+        at(6, probe);
+        for (int i = 0; i < toggles; ++i)
+            sim->clock.at(20 * MS + i * INPUT_POLL_NS, [i] { portsim::setInput(12, i % 2 == 0); });
+        at(20, probe);
+        go.raise();
+        QCOMPARE(thread.join(), Outcome::Completed);
+        struct Taken : TransmissionObserver {
+            QStringList first;
+            std::size_t count = 0;
+            std::uint32_t last = 0;
+            void inputSeen(const InputEdge& edge) override
+            {
+                if (++count <= 3)
+                    first << QString("%1%2").arg(edge.pulse ? "p" : "").arg(edge.number);
+                last = edge.number;
+            }
+        } taken;
+        thread.takeEdges(taken);
+        QCOMPARE(phases.join(", ") + QString(" | %1 %2 taken, last %3, %4 lost")
+                                         .arg(taken.first.join(' '))
+                                         .arg(taken.count)
+                                         .arg(taken.last)
+                                         .arg(thread.lostEdges()),
+                 QString("waiting 0 0/2, waiting 1 0/2, playing 2 1/2, answering 2 2/2 | p1 p2 1 "
+                         "%1 taken, last %2, 12 lost")
+                     .arg(TransmissionThread::EDGE_CAPACITY)
+                     .arg(TransmissionThread::EDGE_CAPACITY - 2));
+    }
+
+    // The settings as text, read back as written and read tolerantly: the
+    // lines that differ from the defaults, then after " | " each problem.
+    void settings_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("expected");
+        const char* const pins = " is not an input pin (10, 11, 12, 13 or 15)";
+        const char* const every =
+            "wait_for_pulse=yes\npulse_pin=15\npulse_edge=falling\npulse_number=1000\n"
+            "time_limit_ms=2147483647\nanswer_pins=11,12,13\npress_edge=rising\n"
+            "response_window_ms=0\ndead_time_ms=0\n";
+        QTest::newRow("every setting")
+            << QByteArray(every) << QString(every).replace('\n', ' ').trimmed();
+        QTest::newRow("CRLF, blank lines, spaces, an unknown key, a line without a value")
+            << QByteArray("\r\nwait_for_pulse=yes\r\n\r\n pulse_pin = 13 \r\ncolour=blue\r\nno\r\n")
+            << "wait_for_pulse=yes pulse_pin=13";
+        QTest::newRow("bad pins keep the default")
+            << QByteArray("pulse_pin=9\npulse_pin=\npulse_pin=" + QByteArray(40, 'x') +
+                          "\nanswer_pins=11,14")
+            << QString(" | pulse_pin: 9%1 | pulse_pin: an empty value%1 | pulse_pin: %2...%1 | "
+                       "answer_pins: 14%1")
+                   .arg(pins, QString(32, 'x'));
+        QTest::newRow("numbers too large, too small or signed")
+            << QByteArray("time_limit_ms=99999999999\nresponse_window_ms=2147483648\n"
+                          "pulse_number=0\npulse_number=1001\ndead_time_ms=-1\n")
+            << " | time_limit_ms: 99999999999 is not a number of ms from 0 to 2147483647 | "
+               "response_window_ms: 2147483648 is not a number of ms from 0 to 2147483647 | "
+               "pulse_number: 0 is not a number from 1 to 1000 | pulse_number: 1001 is not a "
+               "number from 1 to 1000 | dead_time_ms: -1 is not a number of ms from 0 to "
+               "2147483647";
+        QTest::newRow("empty answer pins, the edges' words")
+            << QByteArray("answer_pins=12\nanswer_pins=\npress_edge=rising\npulse_edge=falling\n"
+                          "pulse_edge=up\nwait_for_pulse=maybe")
+            << "pulse_edge=falling press_edge=rising | pulse_edge: up is not rising or falling | "
+               "wait_for_pulse: maybe is not yes or no";
+        QTest::newRow("pins in any order, none twice, none left out")
+            << QByteArray("answer_pins=13, 11\nanswer_pins=12,12\nanswer_pins=11,,12")
+            << QString("answer_pins=11,13 | answer_pins: pin 12 is named twice | answer_pins: an "
+                       "empty value%1")
+                   .arg(pins);
+        QTest::newRow("the pulse pin answers nothing")
+            << QByteArray("wait_for_pulse=yes\npulse_pin=12\nanswer_pins=11,12")
+            << "wait_for_pulse=yes pulse_pin=12 | answer_pins: pin 12 is the pulse pin";
+    }
+    void settings()
+    {
+        QFETCH(QByteArray, text);
+        std::vector<std::string> problems, none;
+        const Synchronisation read = Synchronisation::fromText(text.toStdString(), problems);
+        QVERIFY(Synchronisation::fromText(read.toText(), none) == read && none.empty());
+        const QStringList defaults = QString::fromStdString(Synchronisation().toText()).split('\n');
+        QStringList changed;
+        for (const QString& line : QString::fromStdString(read.toText()).split('\n'))
+            changed << (defaults.contains(line) ? "" : line);
+        QString actual = changed.join(' ').simplified();
+        for (const std::string& problem : problems)
+            actual += " | " + QString::fromStdString(problem);
+        QTEST(actual, "expected");
     }
 };
 
