@@ -11,8 +11,15 @@
 #include <QtWidgets>
 
 // A fresh working directory, entered before the window reads its port file
-// (the next one replaces it), and the virtual clock.
+// (the next one replaces it), and the virtual clock. `syncFile`, when not
+// null, is there as the synchronisation settings before the window starts.
 struct ProbeWorld {
+    explicit ProbeWorld(const QByteArray& syncFile)
+    {
+        QFile file("NUBTactile_sync.cfg");
+        if (!syncFile.isNull() && !(file.open(QIODevice::WriteOnly) && file.write(syncFile)))
+            qFatal("the synchronisation file could not be written");
+    }
     QTemporaryDir dir;
     bool entered = QDir::setCurrent(dir.path());
     VirtualClock vc;
@@ -23,6 +30,7 @@ struct ProbeWorld {
 class ProbeForm : public ProbeWorld, public main_form
 {
 public:
+    explicit ProbeForm(const QByteArray& syncFile = {}) : ProbeWorld(syncFile) {}
     QStringList errors, questions;
     QString openName, saveName;
     // The answer to the question before a text file that would not be sent as
