@@ -561,6 +561,88 @@ private slots:
         QCOMPARE(workFiles(), (QStringList{"<i>big", "folder"}));
     }
 
+    // Sends that start on a scanner's pulse and record answers, on virtual
+    // time with scripted input changes ("ms pin level" from the press of
+    // Send): the cells begin where the pulse awaited was seen, the pulses
+    // and answer edges are rows of the events file (the window's times
+    // relative to that origin, or to where the wait ended), and the summary
+    // counts the presses. A time limit that passes, and Abort while waiting,
+    // send nothing and end the log entry as aborted.
+    void synchronised_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<int>("abortAt"); // ms; -1: never
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QString>("events");
+        const QString port = ",LPT1: simulated port\n";
+        const QString pulses = "100 10 1,110 10 0,300 10 1,310 10 0,500 10 1,510 10 0,";
+        QTest::newRow("pulse 2, answers")
+            << QByteArray("wait_for_pulse=yes\npulse_number=2\nanswer_pins=11\n")
+            << pulses + "1000 11 0,1050 11 1,1800 11 0,1850 11 1,3800 11 0" << -1
+            << "0:63 100:0 600:1 900:0 1100:3 1400:0 3 cells · worst onset delay 0 µs · "
+               "worst hold error 0 µs · 2 answers"
+            << "@,text,pulse,10,rising,1,-200.000,0.100,,,," + port +
+                   "@,text,pulse,10,rising,2,0.000,0.100,,,," + port +
+                   "@,text,pulse,10,rising,3,200.000,0.100,200.000,0,0," + port +
+                   "@,text,answer,11,falling,1,700.000,0.100,100.000,1,1,97" + port +
+                   "@,text,answer,11,rising,2,750.000,0.100,150.000,1,1,97" + port +
+                   "@,text,answer,11,falling,3,1500.000,0.100,400.000,1,2,98" + port +
+                   "@,text,answer,11,rising,4,1550.000,0.100,450.000,1,2,98" + port;
+        QTest::newRow("time limit")
+            << QByteArray("wait_for_pulse=yes\npulse_number=3\ntime_limit_ms=400\n")
+            << pulses.chopped(1) << -1
+            << "Nothing was sent: pulse 3 did not come on pin 10 within 400 ms (2 pulses came). "
+               "Aborted after 0 cells · worst onset delay 0 µs · worst hold error 0 µs"
+            << "@,text,pulse,10,rising,1,-300.000,0.100,,,," + port +
+                   "@,text,pulse,10,rising,2,-100.000,0.100,,,," + port;
+        QTest::newRow("Abort while waiting")
+            << QByteArray("wait_for_pulse=yes\npulse_number=2\nanswer_pins=11,12\n")
+            << pulses.chopped(1) << 50
+            << "Waiting for pulse 1 of 2 on pin 10... Aborted after 0 cells · worst onset delay "
+               "0 µs · worst hold error 0 µs · 0 answers"
+            << QString();
+    }
+    void synchronised()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QString, script);
+        QFETCH(int, abortAt);
+        form.reset(); // its clock goes with it
+        form = std::make_unique<ProbeForm>(settings);
+        QStringList said;
+        const std::int64_t base = form->vc.now();
+        portsim::setInput(10, false); // a scanner's output, resting low
+        portsim::setInput(11, true);  // buttons, pulled up
+        for (const QString& change : script.split(',')) {
+            const QStringList step = change.split(' ');
+            form->vc.at(base + step[0].toInt() * NS_PER_MS,
+                        [step] { portsim::setInput(step[1].toInt(), step[2] == "1"); });
+        }
+        if (abortAt >= 0)
+            form->vc.at(base + abortAt * NS_PER_MS, [&] {
+                ProbeForm::onWindowThread([&] {
+                    auto* dialog =
+                        qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+                    said << dialog->labelText();
+                    dialog->findChild<QPushButton*>()->click();
+                });
+            });
+        form->setFields(1, ALPHA.arg(1).arg("ab"));
+        form->sendButton()->click();
+        said << form->errors << form->edges()
+             << form->findChild<QLabel*>("timing_summary_label")->text();
+        said.removeAll(QString());
+        QFETCH(QString, outcome);
+        QFETCH(QString, events);
+        QCOMPARE(said.join(' '), outcome);
+        // A send without an edge leaves no events file behind.
+        QCOMPARE(fileText("Alpha_Gamma.events.csv"),
+                 events.isNull() ? "<missing>" : EventAudit::HEADER + events);
+        const bool played = outcome.startsWith("0:");
+        QCOMPARE(fileText(), entry(QString("Loop: 1\nText: ab\n") + (played ? "" : "Aborted!\n")));
+    }
+
     // Closing the window while a cell is held: the send ends first, as an
     // Abort with its log entry closed, then the window closes as usual,
     // saving the port choice.

@@ -34,20 +34,20 @@ private:
 // Cells the audit does not want still leave the ring.
 TransmissionObserver discard;
 
-// What the dialog says the transmission is doing.
+// What the dialog says the transmission is doing. A send that waits for a
+// pulse says so from the start: until its thread has told it is waiting,
+// it has played nothing (no step done), and it is waiting all the same.
 QString phaseText(const TransmissionThread::Progress& now, const Synchronisation* sync)
 {
-    switch (now.phase) {
-    case TransmissionThread::Phase::Waiting:
+    const bool waits = sync && sync->waitForPulse;
+    if (now.phase == TransmissionThread::Phase::Waiting ||
+        (waits && now.phase == TransmissionThread::Phase::Playing && now.done == 0))
         return QStringLiteral("Waiting for pulse %1 of %2 on pin %3...")
-            .arg(std::min(now.pulses + 1, sync ? sync->pulseNumber : 1))
-            .arg(sync ? sync->pulseNumber : 1)
-            .arg(sync ? sync->pulsePin : 0);
-    case TransmissionThread::Phase::Answering:
+            .arg(std::min(now.pulses + 1, waits ? sync->pulseNumber : 1))
+            .arg(waits ? sync->pulseNumber : 1)
+            .arg(waits ? sync->pulsePin : 0);
+    if (now.phase == TransmissionThread::Phase::Answering)
         return QStringLiteral("Recording answers...");
-    case TransmissionThread::Phase::Playing:
-        break;
-    }
     return QStringLiteral("Sending...");
 }
 
@@ -137,7 +137,7 @@ SendProgress::Result SendProgress::run(TransmissionThread::Play play, Transmissi
     // Everything the window needs is made before the first edge can go out.
     TransmissionObserver& sink = audit ? *audit : discard;
     bool supplying = bool(supply);
-    QProgressDialog dialog(QStringLiteral("Sending..."), QStringLiteral("Abort"), 0, 1);
+    QProgressDialog dialog(phaseText({}, sync), QStringLiteral("Abort"), 0, 1);
     dialog.setObjectName(QStringLiteral("NUBTactile"));
     dialog.setWindowModality(Qt::ApplicationModal);
     // Shown, and closed, by this function alone: the end of a record (a word
