@@ -16,9 +16,17 @@
 // progress dialog as the program shows it, and the bare waits over the same
 // deadlines under the same load and the policy the transmission gets; the
 // count of phases off by more than 100 us and 1 ms of each, and the ratio of
-// the 1 ms counts. Last a word list of WORD_LIST_ENTRIES entries "ab 5 5"
+// the 1 ms counts. Then a word list of WORD_LIST_ENTRIES entries "ab 5 5"
 // played as the program plays a text file: how late each entry's first cell
 // rises after the previous entry's last interval, against the second cells.
+//
+// Last a record of WATCHED_CELLS cells, hold and interval as above, is played
+// twice on the transmission's thread: once as usual, once watching an answer
+// pin while another thread flips that pin every INJECT_PERIOD_US and notes
+// the time just after each flip. How long after a flip the transmission saw
+// it (its edge's time from the origin, the origin being the first cell's
+// recorded write less that cell's onset), and the cells' onset and hold
+// errors of both plays.
 
 #include "clock.h"
 #include "entry_queue.h"
@@ -27,6 +35,8 @@
 #include "portio_sim.h"
 #include "pport.h"
 #include "send_progress.h"
+#include "synchronisation.h"
+#include "transmission_thread.h"
 #include "word_list.h"
 
 #include <QApplication>
@@ -54,6 +64,10 @@ constexpr int REPEATS = 25; // of a ten-letter word: 250 cells
 constexpr int LOAD_THREADS = 4;
 constexpr int LOADED_RUNS = 5;
 constexpr int WORD_LIST_ENTRIES = 1000;
+constexpr int WATCHED_CELLS = 200;
+constexpr int ANSWER_PIN = 12;
+// Apart from every multiple of the cells' 10 ms, and beyond the dead time.
+constexpr std::int64_t INJECT_PERIOD_US = 7300;
 
 struct Stats {
     std::size_t count = 0;
@@ -252,6 +266,129 @@ void print(const char* name, const Stats& s)
                 name, s.count, s.p50, s.p99, s.p999, s.max, s.over100us, s.over1ms);
 }
 
+// What the transmission's thread hands over.
+struct Collected : TransmissionObserver {
+    std::vector<CellTiming> cells;
+    std::vector<InputEdge> edges;
+    void cellPresented(const CellTiming& cell) override { cells.push_back(cell); }
+    void inputSeen(const InputEdge& edge) override { edges.push_back(edge); }
+};
+
+// Plays `record` with `sync` on the transmission's thread, taking what it
+// hands over as the window would, without a window.
+Collected playCollected(const Braille_Data& record, const Synchronisation& sync)
+{
+    Collected got;
+    TransmissionThread thread([&](TransmissionObserver& observer, const Interrupt& interrupt) {
+        return sendToParallelPort(record, observer, interrupt, sync);
+    });
+    while (!thread.finished()) {
+        thread.takeCells(got);
+        thread.takeEdges(got);
+        usleep(10'000);
+    }
+    thread.join();
+    thread.takeCells(got);
+    thread.takeEdges(got);
+    return got;
+}
+
+// p50, p99 and max of `values` (us), sorted here.
+void printPercentiles(const char* name, std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    if (values.empty()) {
+        std::printf("  %-34s none\n", name);
+        return;
+    }
+    std::printf("  %-34s p50 %8.2f  p99 %8.2f  max %8.2f\n", name, percentile(values, 0.50),
+                percentile(values, 0.99), values.back());
+}
+
+void printCells(const char* how, const Collected& got)
+{
+    std::vector<double> onset, hold;
+    for (const CellTiming& cell : got.cells) {
+        onset.push_back(double(cell.onset - cell.targetOnset) / 1e3);
+        hold.push_back(std::abs(double(cell.hold - cell.targetHold)) / 1e3);
+    }
+    std::printf("cells %s (%zu):\n", how, got.cells.size());
+    printPercentiles("onset error us:", onset);
+    printPercentiles("hold error us:", hold);
+}
+
+// The record played without and with an answer pin watched, its pin flipped
+// meanwhile by another thread.
+bool measureWatching(bool realTime)
+{
+    std::string text;
+    for (int i = 0; i < WATCHED_CELLS / 10; ++i)
+        text += "nubtactile";
+    Braille_Data record;
+    record.mode = MODE_TEXT;
+    record.loops = 1;
+    record.charTime = HOLD_MS;
+    record.intervalTime = INTERVAL_MS;
+    if (setWord(record, text.c_str()) != 1)
+        return false;
+    const std::int64_t lasts = std::int64_t(record.length) * (HOLD_MS + INTERVAL_MS) * NS_PER_MS;
+
+    const Collected plain = playCollected(record, Synchronisation());
+
+    Synchronisation sync;
+    sync.answerPins = {ANSWER_PIN};
+    sync.responseWindowMs = 0;
+    portsim::setInput(ANSWER_PIN, true);
+    std::vector<std::int64_t> flipped;
+    flipped.reserve(std::size_t(lasts / (INJECT_PERIOD_US * 1000)) + 1);
+    const std::size_t first = portsim::writes().size();
+    RealClock clock;
+    // Flips begin well after the send has started and end before it does:
+    // answers are watched from the origin to the end.
+    const std::int64_t from = clock.now() + 20 * NS_PER_MS;
+    std::thread flipper([&] {
+        // At the transmission's policy where permitted, so that nothing of
+        // the normal policy comes between a flip and the time taken after it.
+        const RealTime policy(realTime);
+        requestPreciseTimers();
+        const Interrupt never;
+        bool high = true;
+        for (std::int64_t at = from; at < from + lasts - 40 * NS_PER_MS;
+             at += INJECT_PERIOD_US * 1000) {
+            clock.napUntil(at, never);
+            high = !high;
+            portsim::setInput(ANSWER_PIN, high);
+            flipped.push_back(clock.now());
+        }
+    });
+    const Collected watched = playCollected(record, sync);
+    flipper.join();
+    const auto& writes = portsim::writes();
+    if (watched.cells.empty() || writes.size() <= first)
+        return false;
+    const std::int64_t origin = writes[first].time - watched.cells.front().onset;
+
+    // The flips before the origin were not watched; each later one is an
+    // edge, in order (the flips are further apart than the dead time).
+    const auto watchedFrom = std::upper_bound(flipped.begin(), flipped.end(), origin);
+    const auto flips = std::size_t(flipped.end() - watchedFrom);
+    std::vector<double> latency, within;
+    for (std::size_t i = 0; i < watched.edges.size(); ++i) {
+        if (watched.edges.size() == flips)
+            latency.push_back(double(origin + watched.edges[i].time - watchedFrom[i]) / 1e3);
+        within.push_back(double(watched.edges[i].within) / 1e3);
+    }
+    std::printf("\nanswer pin %d watched: %u cells, hold %u ms, interval %u ms, the pin flipped "
+                "every %.1f ms by another thread: %zu edges seen of %zu flips\n",
+                ANSWER_PIN, record.length, HOLD_MS, INTERVAL_MS, INJECT_PERIOD_US / 1e3,
+                watched.edges.size(), flips);
+    printPercentiles("detection latency us (seen - set):", latency);
+    printPercentiles("bracket of each edge us:", within);
+    printCells("without watching", plain);
+    printCells("while watching", watched);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -350,5 +487,5 @@ int main(int argc, char** argv)
     std::printf("\nword list of %d entries \"ab 5 5\": first cells of entries late by more than "
                 "1 ms: %zu (worst %.2f us); second cells: %zu (worst %.2f us)\n",
                 WORD_LIST_ENTRIES, entryLate, entryWorst, secondLate, secondWorst);
-    return 0;
+    return measureWatching(realTime) ? 0 : 1;
 }
