@@ -148,6 +148,10 @@ main_form::main_form(QWidget* parent, const char* name, Qt::WindowFlags fl)
     log_check->setChecked(true);
 
     pin_group = place<QGroupBox>(central, "pin_group", 20, 130, 181, 220);
+    // In the strip under the groups, where the operator looks before Send;
+    // the status bar is the last send's.
+    sync_label = place<QLabel>(central, "sync_label", 20, 351, 371, 18);
+    sync_label->hide();
     textLabel2 = place<QLabel>(pin_group, "textLabel2", 10, 140, 60, 21);
     pins_duration_text = place<QLineEdit>(pin_group, "pins_duration_text", 80, 140, 80, 21);
     pin_6_check = place<QCheckBox>(pin_group, "pin_6_check", 10, 110, 80, 21);
@@ -452,6 +456,7 @@ void main_form::languageChange()
     setActionTexts(LPT2Action, tr("LPT2"), tr("LPT2"));
     LPT2Action->setToolTip(tr("LPT2"));
     LPT2Action->setShortcut(QKeySequence(tr("F2")));
+    sync_label->setToolTip(tr("What each send waits for and records (Synchronisation menu)"));
     setActionTexts(syncOffAction, tr("Start on click"), tr("Start on &click"));
     setActionTexts(syncPulseAction, tr("Start on scanner pulse"), tr("Start on scanner &pulse"));
     setActionTexts(syncSettingsAction, tr("Settings"), tr("&Settings..."));
@@ -612,10 +617,6 @@ void main_form::buildTimingSummary()
     port_label->setObjectName(QStringLiteral("port_label"));
     // Kept off the window's edge, where the last letter would touch the frame.
     port_label->setContentsMargins(0, 0, style()->pixelMetric(QStyle::PM_LayoutRightMargin), 0);
-    sync_label = new QLabel(statusBar());
-    sync_label->setObjectName(QStringLiteral("sync_label"));
-    sync_label->hide();
-    statusBar()->addPermanentWidget(sync_label);
     statusBar()->addPermanentWidget(port_label);
 }
 

@@ -184,8 +184,8 @@ private:
     // Why the port file or the synchronisation file could not be read at
     // start; hidden when they could.
     QLabel* port_file_label = nullptr;
-    // What the sends wait for and record; hidden when they start on click
-    // and record no answers.
+    // What the sends wait for and record, under the form; hidden when they
+    // start on click and record no answers.
     QLabel* sync_label = nullptr;
 
     QPixmap image0;
