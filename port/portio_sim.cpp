@@ -241,10 +241,11 @@ void setInput(int pin, bool high)
         return;
     }
     const bool set = high != inverted;
-    const std::uint8_t before =
-        set ? inputs.fetch_or(bit, std::memory_order_relaxed)
-            : inputs.fetch_and(std::uint8_t(~bit), std::memory_order_relaxed);
-    if (tracing.load(std::memory_order_relaxed) && bool(before & bit) != set) {
+    // Traced before the change, with the time just before it: the trace
+    // never shows the cell that a pulse starts ahead of the pulse, and a
+    // delay read off it can only be too long.
+    const bool changes = bool(inputs.load(std::memory_order_relaxed) & bit) != set;
+    if (changes && tracing.load(std::memory_order_relaxed)) {
         char text[16] = "  pin 1";
         std::size_t length = std::strlen(text);
         text[length++] = char('0' + pin % 10);
@@ -252,6 +253,10 @@ void setInput(int pin, bool high)
             text[length++] = *c;
         traceLine(currentClock().now(), text, length);
     }
+    if (set)
+        inputs.fetch_or(bit, std::memory_order_relaxed);
+    else
+        inputs.fetch_and(std::uint8_t(~bit), std::memory_order_relaxed);
 }
 
 void traceDataLines()

@@ -49,3 +49,32 @@ wait $! || fail "status $?: $(cat said)"
 [ "$X $Y $WIDTH $HEIGHT $(cat NUBTactile_pport.cfg)" = "306 177 411 413 LPT2" ] ||
     fail "at $X $Y, $WIDTH x $HEIGHT, saved $(cat NUBTactile_pport.cfg)"
 grep -Pzq '^ +[\d.]+  ⠁  0x01\n +[\d.]+  ⠀  0x00\n1 cell ' said || fail "$(cat said)"
+
+# A rehearsal with a scanner: a pulse every 300 ms on pin 10, and the send
+# (pin 0 for 500 ms on LPT2, logged for Ada Lovelace) waits for pulse 3. The trace
+# shows the pulses before the cell, which rises on the third pulse since the
+# press, and F6, pressed as a button on pin 11, is an answer with its
+# reaction time in the events file.
+printf 'wait_for_pulse=yes\npulse_number=3\nanswer_pins=11\n' >NUBTactile_sync.cfg
+timeout 30 "$2" --pulse-every 300 --pulse-pin 10 2>said &
+timeout 15 xdotool search --sync --onlyvisible --name '^NUBTactile \(simulated port\)$' \
+    windowfocus --sync type --delay 20 'Ada	Lovelace' 2>/dev/null
+timeout 15 xdotool search --onlyvisible --name '^NUBTactile \(simulated port\)$' \
+    windowfocus --sync key Tab Tab space Tab Tab Tab Tab Tab Tab Tab Tab 5 0 0 Tab space \
+    2>/dev/null
+# After pulse 3 (at most 0.9 s), in the hold or the response window; Ctrl+Q
+# once the send is over (3.4 s at most).
+sleep 1.2
+xdotool key F6
+sleep 3
+xdotool search --onlyvisible --name '^NUBTactile \(simulated port\)$' windowfocus --sync \
+    key ctrl+q 2>/dev/null
+wait $! || fail "status $?: $(cat said)"
+grep -Pzq '\n +[\d.]+  pin 10 high\n +[\d.]+  ⠁  0x01\n' said &&
+    [ "$(sed '/0x01/q' said | grep -c 'pin 10 high')" -ge 3 ] || fail "$(cat said)"
+grep -Pzq '^session_start,send_mode,event,pin,edge,number,time_ms,[^\n]+\n(.+\n){2}.+,single_shot,pulse,10,rising,3,0\.000,[\d.]+,,,,,LPT2: simulated port\n(.*\n)*.+,single_shot,answer,11,falling,1,[\d.]+,[\d.]+,[\d.]+,1,1,,LPT2: simulated port\n' \
+    Ada_Lovelace.events.csv || fail "$(cat Ada_Lovelace.events.csv)"
+
+# An option it does not know: the usage, status 2.
+timeout 10 "$2" --pulse-every 5 2>said
+[ $? = 2 ] && grep -q '^usage: nubtactile-sim \[--pulse-every MS' said || fail "$(cat said)"
