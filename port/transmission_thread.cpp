@@ -14,13 +14,38 @@
 namespace
 {
 
-CellTiming cells[TransmissionThread::CELL_CAPACITY];
-InputEdge inputEdges[TransmissionThread::EDGE_CAPACITY];
+CellTiming cellSlots[TransmissionThread::CELL_CAPACITY];
+InputEdge edgeSlots[TransmissionThread::EDGE_CAPACITY];
 std::atomic<bool> busy{false};
 
 } // namespace
 
-TransmissionThread::TransmissionThread(Play play) : ring(cells), edgeRing(inputEdges)
+template <typename Item> void TransmissionThread::Ring<Item>::put(const Item& item) noexcept
+{
+    const std::uint64_t at = written.load(std::memory_order_relaxed);
+    if (at - read.load(std::memory_order_acquire) == capacity) {
+        dropped.fetch_add(1);
+        return;
+    }
+    storage[at % capacity] = item;
+    written.store(at + 1, std::memory_order_release);
+}
+
+template <typename Item>
+template <typename Sink>
+void TransmissionThread::Ring<Item>::take(Sink sink)
+{
+    const std::uint64_t end = written.load(std::memory_order_acquire);
+    for (std::uint64_t next = read.load(std::memory_order_relaxed); next != end; ++next) {
+        sink(storage[next % capacity]);
+        // Each item given back at once: a slow sink must not make the
+        // transmission find the ring fuller than it is.
+        read.store(next + 1, std::memory_order_release);
+    }
+}
+
+TransmissionThread::TransmissionThread(Play play)
+    : cells(cellSlots, CELL_CAPACITY), edges(edgeSlots, EDGE_CAPACITY)
 {
     if (busy.exchange(true))
         throw std::system_error(EBUSY, std::generic_category(), "another send is running");
@@ -69,29 +94,12 @@ TransmissionThread::Progress TransmissionThread::progress() const noexcept
 
 void TransmissionThread::takeCells(TransmissionObserver& sink)
 {
-    const std::uint64_t end = written.load(std::memory_order_acquire);
-    std::uint64_t next = read.load(std::memory_order_relaxed);
-    for (; next != end; ++next) {
-        sink.cellPresented(ring[next % CELL_CAPACITY]);
-        // Each cell given back at once: a slow sink must not make the
-        // transmission find the ring fuller than it is.
-        read.store(next + 1, std::memory_order_release);
-    }
+    cells.take([&sink](const CellTiming& cell) { sink.cellPresented(cell); });
 }
 
 void TransmissionThread::takeEdges(TransmissionObserver& sink)
 {
-    const std::uint64_t end = edgesWritten.load(std::memory_order_acquire);
-    std::uint64_t next = edgesRead.load(std::memory_order_relaxed);
-    for (; next != end; ++next) {
-        sink.inputSeen(edgeRing[next % EDGE_CAPACITY]);
-        edgesRead.store(next + 1, std::memory_order_release);
-    }
-}
-
-std::uint64_t TransmissionThread::lostEdges() const noexcept
-{
-    return edgesLost.load();
+    edges.take([&sink](const InputEdge& edge) { sink.inputSeen(edge); });
 }
 
 void TransmissionThread::Relay::recordStarted(std::uint64_t total)
@@ -110,13 +118,7 @@ void TransmissionThread::Relay::progressed(std::uint64_t done)
 
 void TransmissionThread::Relay::cellPresented(const CellTiming& cell)
 {
-    const std::uint64_t at = owner.written.load(std::memory_order_relaxed);
-    if (at - owner.read.load(std::memory_order_acquire) == CELL_CAPACITY) {
-        owner.lost.fetch_add(1);
-        return;
-    }
-    owner.ring[at % CELL_CAPACITY] = cell;
-    owner.written.store(at + 1, std::memory_order_release);
+    owner.cells.put(cell);
 }
 
 void TransmissionThread::Relay::pulsesSeen(std::uint32_t seen)
@@ -132,13 +134,7 @@ void TransmissionThread::Relay::answering()
 
 void TransmissionThread::Relay::inputSeen(const InputEdge& edge)
 {
-    const std::uint64_t at = owner.edgesWritten.load(std::memory_order_relaxed);
-    if (at - owner.edgesRead.load(std::memory_order_acquire) == EDGE_CAPACITY) {
-        owner.edgesLost.fetch_add(1);
-        return;
-    }
-    owner.edgeRing[at % EDGE_CAPACITY] = edge;
-    owner.edgesWritten.store(at + 1, std::memory_order_release);
+    owner.edges.put(edge);
 }
 
 void TransmissionThread::run(const Play& play)

@@ -69,14 +69,34 @@ public:
     // on the calling thread.
     void takeCells(TransmissionObserver& sink);
     // Cells that found the ring full: presented, but not handed over.
-    std::uint64_t lostCells() const noexcept { return lost.load(); }
+    std::uint64_t lostCells() const noexcept { return cells.lost(); }
     // The same for input edges: inputSeen() on `sink` for each, oldest first.
     void takeEdges(TransmissionObserver& sink);
-    std::uint64_t lostEdges() const noexcept;
+    std::uint64_t lostEdges() const noexcept { return edges.lost(); }
     // Whether the thread got its real-time priority; valid once finished.
     bool realTime() const noexcept { return realTimeGranted.load(); }
 
 private:
+    // A single-producer, single-consumer ring of `capacity` items in
+    // preallocated `storage`: the transmission puts, the window's thread
+    // takes. What finds it full is counted, never waited for.
+    template <typename Item> class Ring
+    {
+    public:
+        Ring(Item* storage, std::size_t capacity) : storage(storage), capacity(capacity) {}
+        void put(const Item& item) noexcept;
+        // Hands each item to `sink`, oldest first.
+        template <typename Sink> void take(Sink sink);
+        std::uint64_t lost() const noexcept { return dropped.load(); }
+
+    private:
+        Item* const storage;
+        const std::size_t capacity;
+        std::atomic<std::uint64_t> written{0};
+        std::atomic<std::uint64_t> read{0};
+        std::atomic<std::uint64_t> dropped{0};
+    };
+
     // The observer on the transmission's thread: atomics and the rings only.
     class Relay : public TransmissionObserver
     {
@@ -96,14 +116,8 @@ private:
     void run(const Play& play);
 
     Interrupt stop;
-    CellTiming* const ring;
-    std::atomic<std::uint64_t> written{0}; // cells put into the ring
-    std::atomic<std::uint64_t> read{0};    // cells taken out
-    std::atomic<std::uint64_t> lost{0};
-    InputEdge* const edgeRing;
-    std::atomic<std::uint64_t> edgesWritten{0};
-    std::atomic<std::uint64_t> edgesRead{0};
-    std::atomic<std::uint64_t> edgesLost{0};
+    Ring<CellTiming> cells;
+    Ring<InputEdge> edges;
     std::atomic<std::uint64_t> steps{1};
     std::atomic<std::uint64_t> stepsDone{0};
     // The phase above the pulses seen (the low 32 bits), so that the two are

@@ -79,6 +79,22 @@ QAction* makeAction(QObject* parent, const char* name)
     return action;
 }
 
+// Menu entries of which exactly one is checked.
+QActionGroup* makeChoices(QObject* parent, const char* name)
+{
+    auto* group = new QActionGroup(parent);
+    group->setObjectName(QLatin1String(name));
+    group->setExclusive(true);
+    return group;
+}
+
+QAction* makeChoice(QActionGroup* group, const char* name)
+{
+    QAction* action = makeAction(group, name);
+    action->setCheckable(true);
+    return action;
+}
+
 // Only the exact line "LPT2" selects LPT2; a file written elsewhere with
 // "LPT2\r\n", a second line, or anything unreadable means LPT1. `problem`
 // says why a file that is there could not be read.
@@ -207,20 +223,12 @@ main_form::main_form(QWidget* parent, const char* name, Qt::WindowFlags fl)
     fileSaveMenu = makeAction(this, "fileSaveMenu");
     fileSaveMenu->setIcon(QIcon(image3));
     fileTrainingAction = makeAction(this, "fileTrainingAction");
-    parallel_portAction = new QActionGroup(this);
-    parallel_portAction->setObjectName(QStringLiteral("parallel_portAction"));
-    parallel_portAction->setExclusive(true);
-    LPT1Action = makeAction(parallel_portAction, "LPT1Action");
-    LPT1Action->setCheckable(true);
-    LPT2Action = makeAction(parallel_portAction, "LPT2Action");
-    LPT2Action->setCheckable(true);
-    synchronisationAction = new QActionGroup(this);
-    synchronisationAction->setObjectName(QStringLiteral("synchronisationAction"));
-    synchronisationAction->setExclusive(true);
-    syncOffAction = makeAction(synchronisationAction, "syncOffAction");
-    syncOffAction->setCheckable(true);
-    syncPulseAction = makeAction(synchronisationAction, "syncPulseAction");
-    syncPulseAction->setCheckable(true);
+    parallel_portAction = makeChoices(this, "parallel_portAction");
+    LPT1Action = makeChoice(parallel_portAction, "LPT1Action");
+    LPT2Action = makeChoice(parallel_portAction, "LPT2Action");
+    synchronisationAction = makeChoices(this, "synchronisationAction");
+    syncOffAction = makeChoice(synchronisationAction, "syncOffAction");
+    syncPulseAction = makeChoice(synchronisationAction, "syncPulseAction");
     syncSettingsAction = makeAction(this, "syncSettingsAction");
 
     MenuBar = place<QMenuBar>(this, "MenuBar", 0, 0, 411, 28);
