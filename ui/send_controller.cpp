@@ -325,7 +325,8 @@ void SendController::send()
     if (!data)
         return;
     const Braille_Data& record = *data;
-    const Synchronisation& settings = sync;
+    // The send plays what was set when it began, whatever the menu says meanwhile.
+    const Synchronisation settings = sync;
     const Outcome outcome =
         transmit(sendModeName(data->mode), [&record, &settings](TransmissionObserver* audit) {
             return SendProgress::run(
@@ -371,7 +372,8 @@ void SendController::playTextFile(std::istream& in)
     list.expectBytes(check.bytes);
     EntryQueue queue;
     Outcome outcome = Outcome::Completed;
-    const Synchronisation& settings = sync;
+    // The send plays what was set when it began, whatever the menu says meanwhile.
+    const Synchronisation settings = sync;
     try {
         outcome = transmit("text_file", [&list, &queue, &settings](TransmissionObserver* audit) {
             return SendProgress::run(
