@@ -5,6 +5,7 @@
 #include "image_collection.h"
 #include "image_embedding.h"
 #include "main_form.h"
+#include "window_text.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -29,7 +30,19 @@ private slots:
         main_form().helpAbout();
         const QPointer about = qobject_cast<about_form*>(QApplication::activeModalWidget());
         QVERIFY(about && !about->parentWidget());
-        QCOMPARE(about->windowTitle(), QString("About NUBTactile"));
+        QCOMPARE(
+            windowText(*about),
+            QString(
+                "About NUBTactile\ntextLabel3: Developed by: The NUBTactile developers\n"
+                "textLabel3_3: Special thanks to: everyone who tested it in the lab\ntextLabel3_2: "
+                "E-mail address: nubtactile@example.org\ntextLabel3_3_2_2_2: "
+                "https://kestra.example.org\ntextLabel3_3_2_3: Kestra Institute\n"
+                "textLabel3_3_2_3_2: Velmora\ntextLabel3_3_2_3_2_2: https://velmora.example.org\n"
+                "licence_label: This program is free software under the GNU General Public "
+                "License, version 3 or later\nlicence_file_label: See the file COPYING for the "
+                "full licence text\nlib_label: This program uses the Qt and zlib libraries\n"
+                "lib_web_label: Qt: https://www.qt.io\nlib_web_label_2: zlib: https://zlib.net\n"
+                "close_button: Close | Close this window"));
         QList<QSize> pictures{about->windowIcon().actualSize({999, 999})};
         for (QLabel* label : about->findChildren<QLabel*>()) {
             if (label->hasScaledContents())

@@ -4,6 +4,7 @@
 #include "port_session.h"
 #include "termination.h"
 #include "trainer_form.h"
+#include "window_text.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -69,7 +70,7 @@ private slots:
     }
 
     // Through the window the training session opens: shown, modal, without a
-    // parent, and freed once closed.
+    // parent, with its texts, and freed once closed.
     void typing()
     {
         QFETCH(QString, steps);
@@ -80,6 +81,13 @@ private slots:
         window.trainingSession();
         auto* form = qobject_cast<trainer_form*>(QApplication::activeModalWidget());
         QVERIFY(form && form->isVisible() && !form->parentWidget());
+        QCOMPARE(
+            windowText(*form),
+            QString(
+                "NUBTactile Trainer\ngroupBox5: Type your text here\nchar_duration_label: Char "
+                "duration\ntrainer_text: Text to be sent to the braille cell\nchar_text: Duration "
+                "of each char of the word (in miliseconds)\ncancel_button: Close | Close this "
+                "window"));
         QLineEdit* field = form->trainer_text;
         field->setFocus();
         QStringList messages;
