@@ -428,6 +428,89 @@ private slots:
         sync.reset();
         QVERIFY(QFile::remove(SYNC_FILE) || QDir().rmdir(SYNC_FILE));
     }
+
+    // The window's own file dialogs and questions, as the operator answers
+    // them ("," between answers: a key, or a file name typed and accepted).
+    // Escape and Cancel do nothing: no file written, none read. A file there
+    // already is replaced only on Yes.
+    void realDialogs_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("answers");
+        QTest::addColumn<QString>("expected"); // a.cfg afterwards, then the trigger field
+        const QString saved = "#!NUBTactile_CONFIGURATION_FILE!#\n7\n\n\n\n\n0\n\n";
+        const QString old = "#!NUBTactile_CONFIGURATION_FILE!#\n9\n1\n2\n3\n4\n1\nab\n";
+        QTest::newRow("save, Escape") << "save"
+                                      << "Escape"
+                                      << "<missing> 7";
+        QTest::newRow("save, Cancel") << "save"
+                                      << "Cancel"
+                                      << "<missing> 7";
+        QTest::newRow("save as a.cfg") << "save"
+                                       << "a.cfg" << saved + " 7";
+        QTest::newRow("over a file, Escape") << "save old"
+                                             << "a.cfg,Escape" << old + " 7";
+        QTest::newRow("over a file, No") << "save old"
+                                         << "a.cfg,N" << old + " 7";
+        QTest::newRow("over a file, Yes") << "save old"
+                                          << "a.cfg,Y" << saved + " 7";
+        QTest::newRow("open, Escape") << "open old"
+                                      << "Escape" << old + " 7";
+        QTest::newRow("open a.cfg") << "open old"
+                                    << "a.cfg" << old + " 9";
+    }
+
+    void realDialogs()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, answers);
+        QVERIFY(QDir::setCurrent(dir.path()));
+        QFile file("a.cfg");
+        QVERIFY(!action.endsWith("old") ||
+                (file.open(QIODevice::WriteOnly) &&
+                 file.write("#!NUBTactile_CONFIGURATION_FILE!#\n9\n1\n2\n3\n4\n1\nab\n")));
+        file.close();
+        portsim::reset();
+        SyncForm window;
+        named<QLineEdit>(window, "trigger_time_text")->setText("7");
+        QStringList steps = answers.split(',');
+        QTimer modal;
+        connect(&modal, &QTimer::timeout, this, [&] {
+            QWidget* shown = QApplication::activeModalWidget();
+            if (!shown)
+                return;
+            // One asked for beyond the answers is told, and let go.
+            const QString step =
+                steps.isEmpty() ? "Escape " + shown->windowTitle() : steps.takeFirst();
+            if (step.startsWith("Escape "))
+                steps << step;
+            auto* files = qobject_cast<QFileDialog*>(shown);
+            if (step.startsWith("Escape"))
+                QTest::keyClick(shown, Qt::Key_Escape);
+            else if (step == "Cancel")
+                named<QDialogButtonBox>(*shown, "buttonBox")
+                    ->button(QDialogButtonBox::Cancel)
+                    ->click();
+            else if (files)
+                files->selectFile(step), QMetaObject::invokeMethod(files, "accept");
+            else
+                qobject_cast<QMessageBox*>(shown)
+                    ->button(step == "Y" ? QMessageBox::Yes : QMessageBox::No)
+                    ->click();
+        });
+        modal.start(0);
+        if (action.startsWith("save"))
+            window.fileSave();
+        else
+            window.fileOpen();
+        QVERIFY(file.open(QIODevice::ReadOnly) || !file.exists());
+        QTEST(QString(file.isOpen() ? file.readAll() : "<missing>") + ' ' +
+                  named<QLineEdit>(window, "trigger_time_text")->text() + window.errors.join(' '),
+              "expected");
+        QCOMPARE(steps, QStringList());
+        file.close();
+        QFile::remove("a.cfg");
+    }
 };
 
 QTEST_MAIN(TestMainForm)
