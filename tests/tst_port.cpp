@@ -202,9 +202,10 @@ private slots:
             QList<int>({policy, sched_getscheduler(0)}),
             QList<int>({permitted ? SCHED_FIFO | SCHED_RESET_ON_FORK : SCHED_OTHER, SCHED_OTHER}));
         QCOMPARE(
-            QList<int>({SendProgress::shownValue(3, 5), SendProgress::shownValue(1, 1ull << 33),
+            QList<int>({SendProgress::shownValue(3, 5), SendProgress::shownValue(0, 1ull << 33),
+                        SendProgress::shownValue(1, 1ull << 33),
                         SendProgress::shownValue(1ull << 33, 1ull << 33)}),
-            QList<int>({3, 1, INT_MAX}));
+            QList<int>({3, 0, 1, INT_MAX}));
     }
 
     // Without a file the audit only sums up, however many cells come.
@@ -427,6 +428,8 @@ private slots:
             "3:10+ 4:10- 20:10+", "3:1 13:0 33:3 38:0 end 43 | w0 w1 p10^1@0 p10^2@17/17:1.1.97");
         row("a single shot waits too", "0 ab 2,100,50,5,300", "wait_for_pulse=yes", "2:10+",
             "2:131 7:0 end 7 | w0 w1 p10^1@0");
+        row("a single shot, no pulse in time", "0 ab 2,100,50,5,300",
+            "wait_for_pulse=yes\ntime_limit_ms=5", "9:10+", "end 5 no pulse | w0");
         const QByteArray answers = "answer_pins=12,13\nresponse_window_ms=50";
         row("answers before a cell, in a hold and in an interval", "1 ab 1,0,10,20,30", answers,
             "5:12- 15:12+ 40:13-",
