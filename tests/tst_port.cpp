@@ -143,6 +143,12 @@ private slots:
         QCOMPARE(qRound64((lines.mid(24, 12).toDouble() - lines.left(12).toDouble()) * 1e6),
                  250000);
         QCOMPARE(pin_is_set(LP_PIN[11] | LP_PIN[15] | LP_PIN[10]), LP_PIN[15]);
+        // A claim keeps no input in the output registers it reads, and names
+        // a port at neither LPT address by its address.
+        QVERIFY(!initializeParallelPort(0x3BC));
+        QCOMPARE(QList<int>({portsim::hardware(0x3BC), portsim::hardware(0x3BE)}),
+                 QList<int>({0, 0}));
+        QCOMPARE(drivenPort(), "0x3bc: simulated port");
     }
 
     // On a thread of its own, on the real clock, under the dialog: the thread

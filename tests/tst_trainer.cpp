@@ -81,6 +81,10 @@ private slots:
         window.trainingSession();
         auto* form = qobject_cast<trainer_form*>(QApplication::activeModalWidget());
         QVERIFY(form && form->isVisible() && !form->parentWidget());
+        // A language change sets every text anew.
+        form->findChild<QLabel*>("char_duration_label")->setText("stale");
+        QEvent change(QEvent::LanguageChange);
+        QCoreApplication::sendEvent(form, &change);
         QCOMPARE(
             windowText(*form),
             QString(
