@@ -265,7 +265,9 @@ private slots:
         QTest::newRow("link, FIFO") << "link"
                                     << "fifo" << link + "|it is not a regular file";
         // Another program's columns, and no name left to set the file aside.
-        QTest::newRow("no log, crowded") << "none" << "crowded" << "|File exists";
+        QTest::newRow("no log, crowded") << "none"
+                                         << "crowded"
+                                         << "|File exists";
     }
     void fileProblem()
     {
@@ -277,9 +279,9 @@ private slots:
             if (kind == "crowded")
                 std::ofstream(name.toStdString()) << "when,what\n";
             QVERIFY(kind == "folder" ? QDir().mkdir(name)
-                    : kind == "fifo" ? mkfifo(qPrintable(name), 0666) == 0
-                                     : kind == "none" || kind == "crowded" ||
-                                           QFile::link("target", name));
+                    : kind == "fifo"
+                        ? mkfifo(qPrintable(name), 0666) == 0
+                        : kind == "none" || kind == "crowded" || QFile::link("target", name));
         };
         make(log, "A_B.log");
         make(timing, "A_B.timing.csv");
@@ -432,6 +434,11 @@ private slots:
                "simulated port\n";
         QTest::newRow("cut within a row") << old + '\n' << 10 << problem;
         QTest::newRow("cut after the missing line end") << old << 1 << problem;
+        // Nothing fits, the log's entry neither: each told once, nothing retried.
+        QTest::newRow("no room at all")
+            << QByteArray() << 10
+            << problem + "\nThere was a problem while trying to save the log information\n"
+                         "Alpha_Gamma.log: File too large";
     }
     void timingFile()
     {

@@ -55,6 +55,7 @@ private slots:
             "0:1 2147483647:0 2147483647:3 4294967293:0 @4294967293 [ab]");
         row("Return on Close", "key Tab|key Tab|key Return", "@0 [] closed");
         row("Space on Close", "key Tab|key Tab|key Space", "@0 [] closed");
+        row("another key on Close", "key Tab|key Tab|key A", "@0 []");
         // Refused at once and the field emptied, which shows nothing more.
         // Once the field is empty, whether emptied by the operator while the
         // duration was wrong or after a refusal, the next character is new.

@@ -12,8 +12,9 @@ inline QString windowText(const QWidget& window)
 {
     QStringList lines{window.windowTitle()};
     for (const QObject* child : window.findChildren<QObject*>()) {
-        // A menu's title is its entry in the menu bar, listed as an action.
-        if (qobject_cast<const QMenu*>(child))
+        // A menu's title is its entry in the menu bar, listed as an action;
+        // Qt's own parts (a spin box's line) repeat what their owner says.
+        if (qobject_cast<const QMenu*>(child) || child->objectName().startsWith("qt_"))
             continue;
         QStringList says;
         for (const char* property :
