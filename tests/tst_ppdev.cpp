@@ -75,9 +75,11 @@ int fakeIoctl(int /*fd*/, unsigned long request, void* argument)
     return call(REQUEST.at(request), entry);
 }
 
+// The device comes as descriptor 0, as it does when the program was started
+// with standard input closed.
 const ppdev::DeviceCalls DEVICE{
     [] { return listed; },
-    [](const char* path, int) { return call("open", "open=" + QString(path), 7); }, fakeIoctl,
+    [](const char* path, int) { return call("open", "open=" + QString(path), 0); }, fakeIoctl,
     [](int) { return call("close", "close"); }};
 
 const portio_linux::DirectCalls DIRECT{
