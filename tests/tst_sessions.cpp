@@ -587,14 +587,13 @@ private slots:
     {
         QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QString>("script");
-        QTest::addColumn<int>("abortAt"); // ms; -1: never
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<QString>("events");
         const QString port = ",LPT1: simulated port\n";
         const QString pulses = "100 10 1,110 10 0,300 10 1,310 10 0,500 10 1,510 10 0,";
         QTest::newRow("pulse 2, answers")
             << QByteArray("wait_for_pulse=yes\npulse_number=2\nanswer_pins=11\n")
-            << pulses + "1000 11 0,1050 11 1,1800 11 0,1850 11 1,2500 look,3800 11 0" << -1
+            << pulses + "1000 11 0,1050 11 1,1800 11 0,1850 11 1,2500 look Recording,3800 11 0"
             << "Recording answers... 0:63 100:0 600:1 900:0 1100:3 1400:0 3 cells · worst onset "
                "delay 0 µs · "
                "worst hold error 0 µs · 2 answers"
@@ -607,14 +606,15 @@ private slots:
                    "@,text,answer,11,rising,4,1550.000,0.100,450.000,1,2,98" + port;
         QTest::newRow("time limit")
             << QByteArray("wait_for_pulse=yes\npulse_number=3\ntime_limit_ms=400\n")
-            << pulses.chopped(1) << -1
-            << "Nothing was sent: pulse 3 did not come on pin 10 within 400 ms (2 pulses came). "
+            << pulses + "50 look Waiting"
+            << "Waiting for pulse 1 of 3 on pin 10... Nothing was sent: pulse 3 did not come on "
+               "pin 10 within 400 ms (2 pulses came). "
                "Aborted after 0 cells · worst onset delay 0 µs · worst hold error 0 µs"
             << "@,text,pulse,10,rising,1,-300.000,0.100,,,," + port +
                    "@,text,pulse,10,rising,2,-100.000,0.100,,,," + port;
         QTest::newRow("Abort while waiting")
             << QByteArray("wait_for_pulse=yes\npulse_number=2\nanswer_pins=11,12\n")
-            << pulses.chopped(1) << 50
+            << pulses + "50 look Waiting Abort"
             << "Waiting for pulse 1 of 2 on pin 10... Aborted after 0 cells · worst onset delay "
                "0 µs · worst hold error 0 µs · 0 answers"
             << QString();
@@ -623,7 +623,6 @@ private slots:
     {
         QFETCH(QByteArray, settings);
         QFETCH(QString, script);
-        QFETCH(int, abortAt);
         form.reset(); // its clock goes with it
         form = std::make_unique<ProbeForm>(settings);
         QStringList said;
@@ -635,28 +634,22 @@ private slots:
             form->vc.at(base + step[0].toInt() * NS_PER_MS, [step, &said] {
                 if (step[1] != "look")
                     return portsim::setInput(step[1].toInt(), step[2] == "1");
-                // The dialog stays up through the response window, as it
-                // says, once the window's side has seen that every cell is
-                // played.
-                ProbeForm::onWindowThread([&said] {
+                // What the dialog says once the window's side has seen the
+                // transmission there (it stays up through the response
+                // window), and its Abort pressed when asked.
+                ProbeForm::onWindowThread([&said, step] {
                     auto* dialog =
                         qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
                     QDeadlineTimer patience(5000);
-                    while (dialog->labelText() != "Recording answers..." && !patience.hasExpired())
+                    while (!dialog->labelText().startsWith(step[2]) && !patience.hasExpired())
                         QCoreApplication::processEvents();
                     said << dialog->labelText() + (dialog->isVisible() ? "" : " (hidden)");
+                    for (QPushButton* button : dialog->findChildren<QPushButton*>())
+                        if (step.value(3) == button->text())
+                            button->click();
                 });
             });
         }
-        if (abortAt >= 0)
-            form->vc.at(base + abortAt * NS_PER_MS, [&] {
-                ProbeForm::onWindowThread([&] {
-                    auto* dialog =
-                        qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
-                    said << dialog->labelText();
-                    dialog->findChild<QPushButton*>()->click();
-                });
-            });
         form->setFields(1, ALPHA.arg(1).arg("ab"));
         form->sendButton()->click();
         said << form->errors << form->edges()
