@@ -174,6 +174,7 @@ private slots:
         }
         named<QPushButton>(*form, "send_button")->click();
         named<QPushButton>(*form, "pins_button")->click();
+        QVERIFY(!named<QPushButton>(*form, "pins_button")->isChecked()); // a button, no switch
         named<QCheckBox>(*form, "log_check")->click();
         QTest::keyClick(modes, Qt::Key_Down);
 
