@@ -374,6 +374,8 @@ private slots:
         errno = EINTR;
         QCOMPARE(SynchronisationFile::load(SYNC_FILE.toStdString(), unread).toText(),
                  Synchronisation::fromText(folder ? "" : contents.toStdString(), unused).toText());
+        QVERIFY(!SynchronisationFile::save("no folder/" + SYNC_FILE.toStdString(), {}, unread) &&
+                unread == "No such file or directory");
 
         // The dialog as the operator meets it: each way out but OK leaves
         // the settings as they were.

@@ -18,6 +18,7 @@
 #include <memory>
 #include <sched.h>
 #include <sstream>
+#include <unistd.h>
 
 // Transmissions on the simulated port and the virtual clock, under the
 // progress dialog: their edges, abort and time audit; and the simulated
@@ -223,6 +224,12 @@ private slots:
             summary.cellPresented(cell);
         QVERIFY(summary.finish());
         QCOMPARE(summary.summary().cells, 10000u);
+        // A file made now is known as made, whatever errno an earlier call left.
+        QTemporaryDir dir;
+        bool created = false;
+        errno = EEXIST;
+        const int fd = openPatientFile((dir.path() + "/A_B.timing.csv").toStdString(), created);
+        QVERIFY(fd >= 0 && created && ::close(fd) == 0);
     }
 
     // Preparing a send on a thread of its own: quick work shows nothing; long
@@ -456,6 +463,8 @@ private slots:
         row("a bouncing button: one edge a press, one a release", "1 a 1,0,0,50,0", answers,
             "5:12- 5.2:12+ 5.4:12- 5.6:12+ 5.8:12- 20:12+ 20.3:12- 20.5:12+",
             "0:1 50:0 end 100 | 12v1@5/5:1.1.97 12^2@20/20:1.1.97 A");
+        row("the dead time counts from an edge, not from the start", "1 a 1,0,0,10,0",
+            "answer_pins=12\ndead_time_ms=1000", "3:12-", "0:1 10:0 end 2010 | 12v1@3/3:1.1.97 A");
         row("a press shorter than the dead time ends after it", "1 a 1,0,0,50,0", answers,
             "5:12- 7:12+", "0:1 50:0 end 100 | 12v1@5/5:1.1.97 12^2@10/10:1.1.97 A");
         row("a word list's answers and pulses after the origin", "file:a 10 20 b 5 5",
