@@ -174,7 +174,9 @@ private slots:
         }
         named<QPushButton>(*form, "send_button")->click();
         named<QPushButton>(*form, "pins_button")->click();
-        QVERIFY(!named<QPushButton>(*form, "pins_button")->isChecked()); // a button, no switch
+        // Buttons, no switches.
+        QVERIFY(!form->findChild<QPushButton*>("send_button")->isChecked() &&
+                !form->findChild<QPushButton*>("pins_button")->isChecked());
         named<QCheckBox>(*form, "log_check")->click();
         QTest::keyClick(modes, Qt::Key_Down);
 
