@@ -30,6 +30,10 @@ private slots:
         main_form().helpAbout();
         const QPointer about = qobject_cast<about_form*>(QApplication::activeModalWidget());
         QVERIFY(about && !about->parentWidget());
+        // A language change sets every text anew.
+        about->findChild<QLabel*>("lib_label")->setText("stale");
+        QEvent change(QEvent::LanguageChange);
+        QCoreApplication::sendEvent(about, &change);
         QCOMPARE(
             windowText(*about),
             QString(
