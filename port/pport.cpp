@@ -241,13 +241,7 @@ private:
     };
 
     // The mask of connector pin `pin` if it is an input, else 0: never read.
-    static int inputMask(int pin)
-    {
-        for (const int input : Synchronisation::INPUT_PINS)
-            if (pin == input)
-                return LP_PIN[pin];
-        return 0;
-    }
+    static int inputMask(int pin) { return Synchronisation::isInputPin(pin) ? LP_PIN[pin] : 0; }
 
     // A wait of the timeline: up to `deadline`, reading the inputs on the way
     // when any are watched.

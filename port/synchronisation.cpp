@@ -8,12 +8,6 @@ namespace
 
 const char* const PIN_LIST = "(10, 11, 12, 13 or 15)";
 
-bool isInputPin(std::uint32_t pin)
-{
-    return std::find(std::begin(Synchronisation::INPUT_PINS), std::end(Synchronisation::INPUT_PINS),
-                     int(pin)) != std::end(Synchronisation::INPUT_PINS);
-}
-
 std::string trimmed(const std::string& text)
 {
     const auto blank = [](char c) { return c == ' ' || c == '\t'; };
@@ -67,7 +61,7 @@ std::string readPins(const std::string& text, std::vector<int>& pins)
         const std::size_t comma = std::min(text.find(',', from), text.size());
         const std::string item = trimmed(text.substr(from, comma - from));
         std::uint32_t pin = 0;
-        if (!readNumber(item, 99, pin) || !isInputPin(pin))
+        if (!readNumber(item, 99, pin) || !Synchronisation::isInputPin(int(pin)))
             return shown(item) + " is not an input pin " + PIN_LIST;
         read.push_back(int(pin));
         from = comma + 1;
@@ -89,6 +83,11 @@ std::string pinsText(const std::vector<int>& pins)
 }
 
 } // namespace
+
+bool Synchronisation::isInputPin(int pin)
+{
+    return std::find(std::begin(INPUT_PINS), std::end(INPUT_PINS), pin) != std::end(INPUT_PINS);
+}
 
 bool Synchronisation::operator==(const Synchronisation& other) const
 {
@@ -133,7 +132,7 @@ Synchronisation Synchronisation::fromText(const std::string& text,
             if (!readChoice(value, "yes", "no", s.waitForPulse))
                 why = shown(value) + " is not yes or no";
         } else if (key == "pulse_pin") {
-            if (readNumber(value, 99, number) && isInputPin(number))
+            if (readNumber(value, 99, number) && isInputPin(int(number)))
                 s.pulsePin = int(number);
             else
                 why = shown(value) + " is not an input pin " + PIN_LIST;
@@ -160,11 +159,12 @@ Synchronisation Synchronisation::fromText(const std::string& text,
             problems.push_back(key + ": " + why);
     }
     // A pin cannot both start the send and answer: each pulse would count as
-    // a press. The pulse is what the experiment cannot do without.
-    if (s.waitForPulse &&
-        std::find(s.answerPins.begin(), s.answerPins.end(), s.pulsePin) != s.answerPins.end()) {
+    // a press. The pulse is what the experiment cannot do without; the other
+    // pins answer still, as the transmission reads them.
+    const auto pulsePin = std::find(s.answerPins.begin(), s.answerPins.end(), s.pulsePin);
+    if (s.waitForPulse && pulsePin != s.answerPins.end()) {
         problems.push_back("answer_pins: pin " + std::to_string(s.pulsePin) + " is the pulse pin");
-        s.answerPins.clear();
+        s.answerPins.erase(pulsePin);
     }
     return s;
 }

@@ -21,6 +21,9 @@ struct Synchronisation {
     // The largest time limit, response window and dead time, in ms.
     static constexpr std::uint32_t MAX_MS = 2147483647;
 
+    // Whether connector pin `pin` is one of INPUT_PINS.
+    static bool isInputPin(int pin);
+
     // Off (false): a send starts when the operator asks for it.
     bool waitForPulse = false;
     int pulsePin = 10;             // one of INPUT_PINS
@@ -43,7 +46,6 @@ struct Synchronisation {
     bool active() const { return waitForPulse || watchesAnswers(); }
 
     bool operator==(const Synchronisation& other) const;
-    bool operator!=(const Synchronisation& other) const { return !(*this == other); }
 
     // The settings as the lines of their file, "key=value" each, ending in a
     // line end:

@@ -56,11 +56,12 @@ public:
         Waiting,   // for the pulse that starts the send
         Playing,   // the timeline
         Answering, // every cell played, answers still watched
+        Starting,  // nothing told yet: the thread has not reached the timeline
     };
     struct Progress {
         std::uint64_t total = 1; // the current record's steps
         std::uint64_t done = 0;  // of which complete
-        Phase phase = Phase::Playing;
+        Phase phase = Phase::Starting;
         std::uint32_t pulses = 0; // seen while waiting (it stays after the wait)
     };
     Progress progress() const noexcept;
@@ -122,7 +123,7 @@ private:
     std::atomic<std::uint64_t> stepsDone{0};
     // The phase above the pulses seen (the low 32 bits), so that the two are
     // always read together.
-    std::atomic<std::uint64_t> phasePulses{std::uint64_t(Phase::Playing) << 32};
+    std::atomic<std::uint64_t> phasePulses{std::uint64_t(Phase::Starting) << 32};
     std::atomic<bool> done{false};
     std::atomic<bool> realTimeGranted{false};
     Outcome outcome = Outcome::Completed;

@@ -642,9 +642,10 @@ private slots:
             << QString("answer_pins=11,13 | answer_pins: pin 12 is named twice | answer_pins: an "
                        "empty value%1")
                    .arg(pins);
-        QTest::newRow("the pulse pin answers nothing")
+        QTest::newRow("the pulse pin answers nothing, the others do")
             << QByteArray("wait_for_pulse=yes\npulse_pin=12\nanswer_pins=11,12")
-            << "wait_for_pulse=yes pulse_pin=12 | answer_pins: pin 12 is the pulse pin";
+            << "wait_for_pulse=yes pulse_pin=12 answer_pins=11 | answer_pins: pin 12 is the pulse "
+               "pin";
     }
     void settings()
     {

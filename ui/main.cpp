@@ -16,8 +16,6 @@
 
 #include <QStringList>
 
-#include <algorithm>
-#include <iterator>
 #include <memory>
 
 namespace
@@ -36,9 +34,7 @@ bool readRehearsalOptions(QStringList arguments, std::uint32_t& pulseEvery, int&
             value >= 2 * SimulatedLab::PULSE_WIDTH_MS) {
             pulseEvery = value;
         } else if (option == QLatin1String("--pulse-pin") && valid &&
-                   std::find(std::begin(Synchronisation::INPUT_PINS),
-                             std::end(Synchronisation::INPUT_PINS),
-                             int(value)) != std::end(Synchronisation::INPUT_PINS)) {
+                   Synchronisation::isInputPin(int(value))) {
             pulsePin = int(value);
         } else {
             std::fprintf(stderr,

@@ -325,10 +325,9 @@ void SendController::send()
     if (!data)
         return;
     const Braille_Data& record = *data;
-    // The send plays what was set when it began, whatever the menu says meanwhile.
-    const Synchronisation settings = sync;
     const Outcome outcome =
-        transmit(sendModeName(data->mode), [&record, &settings](TransmissionObserver* audit) {
+        transmit(sendModeName(data->mode), [&record](TransmissionObserver* audit,
+                                                     const Synchronisation& settings) {
             return SendProgress::run(
                 [&record, &settings](TransmissionObserver& observer, const Interrupt& interrupt) {
                     return sendToParallelPort(record, observer, interrupt, settings);
@@ -372,10 +371,9 @@ void SendController::playTextFile(std::istream& in)
     list.expectBytes(check.bytes);
     EntryQueue queue;
     Outcome outcome = Outcome::Completed;
-    // The send plays what was set when it began, whatever the menu says meanwhile.
-    const Synchronisation settings = sync;
     try {
-        outcome = transmit("text_file", [&list, &queue, &settings](TransmissionObserver* audit) {
+        outcome = transmit("text_file", [&list, &queue](TransmissionObserver* audit,
+                                                        const Synchronisation& settings) {
             return SendProgress::run(
                 [&queue, &settings](TransmissionObserver& observer, const Interrupt& interrupt) {
                     return sendToParallelPort(queue, observer, interrupt, settings);
@@ -397,10 +395,11 @@ void SendController::afterSend()
     window.sendEnded();
 }
 
-Outcome
-SendController::transmit(const char* sendMode,
-                         const std::function<SendProgress::Result(TransmissionObserver*)>& play)
+Outcome SendController::transmit(const char* sendMode, const Play& play)
 {
+    // The send plays what was set when it began: the transmission's thread
+    // reads its own copy, never the one the menu writes.
+    const Synchronisation settings = sync;
     // With milliseconds, so that two sends in one second keep their rows
     // apart; the log's line shows the same moment to the second.
     const QString started = sendStarted.toString(Qt::ISODateWithMs);
@@ -419,15 +418,15 @@ SendController::transmit(const char* sendMode,
     // A file that failed to open gets no rows, so it is not told again.
     const std::string port = drivenPort();
     TimeAudit audit(files.timing(), started.toStdString(), sendMode, port);
-    EventAudit edges(files.events(), started.toStdString(), sendMode, port, sync.pressRising);
+    EventAudit edges(files.events(), started.toStdString(), sendMode, port, settings.pressRising);
     Audits audits(audit, edges);
-    const SendProgress::Result result = play(&audits);
+    const SendProgress::Result result = play(&audits, settings);
     const bool saved = audit.finish();
     const bool edgesSaved = edges.finish();
     // A send cut short says so: its worst times cover only the cells it had.
     TimingSummary summary = audit.summary();
     summary.aborted = result.outcome != Outcome::Completed;
-    summary.answersWatched = sync.watchesAnswers();
+    summary.answersWatched = settings.watchesAnswers();
     summary.answers = edges.answers();
     window.showTimingSummary(summary);
     // A signal ends the program once the send's files are complete: no box
@@ -436,10 +435,11 @@ SendController::transmit(const char* sendMode,
         return result.outcome;
     tellFileProblems(saved, edgesSaved, result);
     if (result.outcome == Outcome::NoPulse)
-        window.error(("Nothing was sent: pulse " + std::to_string(sync.pulseNumber) +
-                      " did not come on pin " + std::to_string(sync.pulsePin) + " within " +
-                      std::to_string(sync.timeLimitMs) + " ms (" + std::to_string(result.pulses) +
-                      (result.pulses == 1 ? " pulse" : " pulses") + " came).")
+        window.error(("Nothing was sent: pulse " + std::to_string(settings.pulseNumber) +
+                      " did not come on pin " + std::to_string(settings.pulsePin) + " within " +
+                      std::to_string(settings.timeLimitMs) + " ms (" +
+                      std::to_string(result.pulses) + (result.pulses == 1 ? " pulse" : " pulses") +
+                      " came).")
                          .c_str());
     if (result.outcome == Outcome::OutOfMemory)
         window.error(NO_MEMORY);

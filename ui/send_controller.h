@@ -154,8 +154,10 @@ private:
     // then what went wrong (no pulse in time, a failed port, cells or edges
     // without a row), unless a signal is ending the program. Returns how the
     // send ended.
-    Outcome transmit(const char* sendMode,
-                     const std::function<SendProgress::Result(TransmissionObserver*)>& play);
+    // `play` gets the audits and the synchronisation the send plays with.
+    using Play = std::function<SendProgress::Result(TransmissionObserver* audits,
+                                                    const Synchronisation& settings)>;
+    Outcome transmit(const char* sendMode, const Play& play);
     // Tells the operator about the problems of the files of a send that went
     // on without them.
     void tellFileProblems(bool timingSaved, bool eventsSaved, const SendProgress::Result& result);

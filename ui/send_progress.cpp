@@ -34,19 +34,17 @@ private:
 // Cells the audit does not want still leave the ring.
 TransmissionObserver discard;
 
-// What the dialog says the transmission is doing. A send that waits for a
-// pulse says so from the start: until its thread has told it is waiting,
-// it has played nothing (no step done), and it is waiting all the same.
+// What the dialog says the transmission is doing. Before its thread has
+// told anything, it is about to do what the send asked for.
 QString phaseText(const TransmissionThread::Progress& now, const Synchronisation* sync)
 {
-    const bool waits = sync && sync->waitForPulse;
-    if (now.phase == TransmissionThread::Phase::Waiting ||
-        (waits && now.phase == TransmissionThread::Phase::Playing && now.done == 0))
+    using Phase = TransmissionThread::Phase;
+    if (sync && sync->waitForPulse && (now.phase == Phase::Waiting || now.phase == Phase::Starting))
         return QStringLiteral("Waiting for pulse %1 of %2 on pin %3...")
-            .arg(std::min(now.pulses + 1, waits ? sync->pulseNumber : 1))
-            .arg(waits ? sync->pulseNumber : 1)
-            .arg(waits ? sync->pulsePin : 0);
-    if (now.phase == TransmissionThread::Phase::Answering)
+            .arg(std::min(now.pulses + 1, sync->pulseNumber))
+            .arg(sync->pulseNumber)
+            .arg(sync->pulsePin);
+    if (now.phase == Phase::Answering)
         return QStringLiteral("Recording answers...");
     return QStringLiteral("Sending...");
 }

@@ -38,4 +38,14 @@ inline QString windowText(const QWidget& window)
     return lines.join('\n');
 }
 
+// The same after a language change, `label` (one of the window's labels)
+// first made to say something else: a change must set every text anew.
+inline QString retranslatedText(QWidget& window, const char* label)
+{
+    window.findChild<QLabel*>(QLatin1String(label))->setText("stale");
+    QEvent change(QEvent::LanguageChange);
+    QCoreApplication::sendEvent(&window, &change);
+    return windowText(window);
+}
+
 #endif
