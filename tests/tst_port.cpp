@@ -51,30 +51,38 @@ class TestPort : public QObject
         return (out << "end" << ms(sim->clock.now())).join(' ');
     }
 
+    // Gives its text, then fails to read.
+    struct Unreadable : std::stringbuf {
+        using std::stringbuf::stringbuf;
+        int_type underflow() override { throw std::ios_base::failure("unreadable"); }
+    };
+
     // Plays "<mode> <codes> <loops>,<trigger>,<pause>,<hold>,<interval>" as a
     // record (a single shot raises pins 0, 2 and 7), or "file:<body>" as a word
-    // list read whole before it plays; "file@<n>:<body>" fails to read after n
-    // entries, and "file!<bytes>:<body>" has no memory for codes of that size.
-    // With `sync` when given.
+    // list checked, then read whole before it plays; "file@:<body>" fails to
+    // read after its body, "file?:<body>" only while it is checked, and
+    // "file!<bytes>:<body>" has no memory for codes of that size. With `sync`
+    // when given.
     Outcome transmit(const QByteArray& input, TransmissionObserver& observer,
                      const Interrupt& interrupt, const Synchronisation* sync = nullptr)
     {
         if (input.startsWith("file")) {
-            std::istringstream body(input.mid(input.indexOf(':') + 1).toStdString());
-            const int number = input.mid(5, input.indexOf(':') - 5).toInt();
-            WordList list(body);
+            const std::string text = input.mid(input.indexOf(':') + 1).toStdString();
+            std::stringbuf checked(text), played(text);
+            Unreadable failing(text);
+            std::istream first(input[4] == '?' ? &failing : &checked);
+            std::istream body(input[4] == '@' ? &failing : &played);
+            WordList whole(first), list(body);
+            if (!whole.check().readable)
+                return listFailure = QString::fromStdString(" check " + whole.failure()),
+                       Outcome::FileUnreadable;
             EntryQueue queue;
             Interrupt filled; // nobody waits: the list is read before it plays
             std::uint32_t hold = 0, interval = 0;
             std::vector<std::uint16_t> codes;
-            failingFromSize = input[4] == '!' ? std::size_t(number) : 0;
-            for (int n = 0;; ++n) {
-                if (input[4] == '@' && n == number)
-                    body.setstate(std::ios::badbit);
-                if (!list.next(hold, interval, codes))
-                    break;
+            failingFromSize = input[4] == '!' ? input.mid(5, input.indexOf(':') - 5).toUInt() : 0;
+            while (list.next(hold, interval, codes))
                 queue.push(hold, interval, std::move(codes), filled);
-            }
             failingFromSize = 0;
             queue.close(list.end(), filled);
             if (list.end() == Outcome::FileUnreadable)
@@ -224,12 +232,16 @@ private slots:
             summary.cellPresented(cell);
         QVERIFY(summary.finish());
         QCOMPARE(summary.summary().cells, 10000u);
-        // A file made now is known as made, whatever errno an earlier call left.
+        // A file made now is known as made, whatever errno an earlier call
+        // left, also as descriptor 0 (standard input closed).
         QTemporaryDir dir;
         bool created = false;
+        const int input = dup(0);
         errno = EEXIST;
-        const int fd = openPatientFile((dir.path() + "/A_B.timing.csv").toStdString(), created);
-        QVERIFY(fd >= 0 && created && ::close(fd) == 0);
+        const int fd =
+            (::close(0), openPatientFile((dir.path() + "/A.csv").toStdString(), created));
+        const bool restored = dup2(input, 0) == 0 && ::close(input) == 0;
+        QVERIFY(fd == 0 && created && restored);
     }
 
     // Preparing a send on a thread of its own: quick work shows nothing; long
@@ -354,8 +366,12 @@ private slots:
             "0:59 10:0 10:1 20:0 20:1 30:0 30:59 40:0 40:1 50:0 50:3 60:0 end 60");
         row("abort in the last cell of an entry", "file:ab 100 100 cd 100 100",
             "0:1 100:0 200:3 250:0 end 250 aborted", 250);
-        row("read error: the entry being read is not sent", "file@1:a 10 0\n\nb 10 0",
-            "0:1 10:0 end 10 file unreadable entry 2 (line 2): the read failed");
+        row("read error: the entry being read is not sent", "file@:a 10 0\n\nb 10",
+            "0:1 10:0 end 10 file unreadable entry 2 (line 3): the read failed");
+        row("read error in a word after an empty line", "file@:a 10 0\n\nb",
+            "0:1 10:0 end 10 file unreadable entry 2 (line 3): the read failed");
+        row("read error while checked: nothing sent", "file?:a 10 0 b 5 5\n c",
+            "end 0 file unreadable check entry 3 (line 2): the read failed");
         row("an entry without memory for its codes ends the list", "file!6:a 10 0 abc 10 0 b 10 0",
             "0:1 10:0 end 10 out of memory");
     }

@@ -509,9 +509,9 @@ private slots:
             "line 3: the interval 'cd' is read as 0, and every entry after it shifts by one token\n"
             "line 4: the interval 'ef' is read as 0, and every entry after it shifts by one token\n"
             "line 4: the last entry '100' has no interval; it is read as 0");
-        QTest::newRow("times not plain, agreed") << TEXT + "a 1e3 12.5\nb 0x10 2s\nc 5ms 1,5\nd 2 +3\n"
+        QTest::newRow("times not plain, agreed") << TEXT + "a " + QByteArray(5000, '0') + "1e3 12.5\nb 0x10 2s\nc 5ms 1,5\nd 2 +3\n"
             << RESET + " 0:1 1:0 15:9 20:0 21:25 23:0" + ASKED.arg("6 problems; the first 5 are listed",
-            "line 2: the duration '1e3' is read as 1\nline 2: the interval '12.5' is read as 12\n"
+            "line 2: the duration '" + QString(24, '0') + "…' is read as 1\nline 2: the interval '12.5' is read as 12\n"
             "line 3: the duration '0x10' is read as 0\nline 3: the interval '2s' is read as 2\n"
             "line 4: the duration '5ms' is read as 5");
         QTest::newRow("cut short") << TEXT + "a 10 0\n" + QByteArray(99, '~').replace("~", "b 0 0\n") + QByteArray(100000, 'c') + " 0 0\nd 10 0\n"

@@ -18,9 +18,6 @@ namespace
 // Enough distinct characters to tell the operator what to fix.
 constexpr int LEFT_OUT_SHOWN = 20;
 
-// A number token longer than this is judged by its start: memory stays
-// bounded whatever a line holds.
-constexpr std::size_t CHECKED_BYTES = 4096;
 // How much of a token a message quotes.
 constexpr std::size_t QUOTED_BYTES = 24;
 
@@ -92,29 +89,23 @@ WordList::WordList(std::istream& stream, std::uint64_t firstLine) : stream(strea
 {
 }
 
-std::uint32_t WordList::readTime(const std::string& token)
+bool WordList::token(Token& read, std::size_t keep)
 {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < token.size() && (token[i] == '+' || token[i] == '-')) {
-        negative = token[i] == '-';
-        ++i;
-    }
-    std::uint32_t value = 0;
-    for (; i < token.size() && token[i] >= '0' && token[i] <= '9'; ++i) {
-        const std::uint32_t digit = std::uint32_t(token[i] - '0');
-        value = value > (std::uint32_t(INT32_MAX) - digit) / 10 ? std::uint32_t(INT32_MAX)
-                                                                : value * 10 + digit;
-    }
-    return negative ? 0 : value;
-}
-
-bool WordList::token(std::string& text, std::size_t keep, bool& plain)
-{
-    text.clear();
+    read.text.clear();
+    read.digits = false;
+    // The number is read as the bytes come, so that a token of any length
+    // costs no memory, and the check and the send read the same time.
     std::size_t length = 0;
-    bool digits = false;
-    plain = true;
+    bool number = true; // so far an optional sign, then digits
+    bool negative = false;
+    std::uint32_t value = 0;
+    // Where the token begins, or, when none can be read, where reading stood.
+    tokenLine = line;
+    const auto whole = [&] {
+        read.plain = number && read.digits;
+        read.time = negative ? 0 : value;
+        return true;
+    };
     // The stream keeps no error code: errno tells the reason of a failed read.
     errno = 0;
     for (;;) {
@@ -126,19 +117,25 @@ bool WordList::token(std::string& text, std::size_t keep, bool& plain)
             if (c == '\n')
                 ++line;
             if (length != 0)
-                return true;
+                return whole();
+            tokenLine = line;
             continue;
         }
-        if (length == 0)
-            tokenLine = line;
         const bool digit = c >= '0' && c <= '9';
-        digits = digits || digit;
-        plain = plain && (digit || (length == 0 && (c == '+' || c == '-')));
+        read.digits = read.digits || digit;
+        if (number && length == 0 && (c == '+' || c == '-')) {
+            negative = c == '-';
+        } else if (number && digit) {
+            const std::uint32_t d = std::uint32_t(c - '0');
+            value = value > (std::uint32_t(INT32_MAX) - d) / 10 ? std::uint32_t(INT32_MAX)
+                                                                : value * 10 + d;
+        } else {
+            number = false;
+        }
         if (length < keep)
-            text += char(c);
+            read.text += char(c);
         ++length;
     }
-    plain = plain && digits;
     if (stream.bad()) {
         reason = errno != 0 ? std::strerror(errno) : "the read failed";
         ending = Outcome::FileUnreadable;
@@ -151,7 +148,7 @@ bool WordList::token(std::string& text, std::size_t keep, bool& plain)
         ending = Outcome::FileUnreadable;
         return false;
     }
-    return length != 0;
+    return length != 0 && whole();
 }
 
 std::string WordList::failure() const
@@ -163,23 +160,22 @@ std::string WordList::failure() const
 bool WordList::next(std::uint32_t& hold, std::uint32_t& interval, std::vector<std::uint16_t>& codes)
 {
     try {
-        std::string word, duration, gap;
-        bool plain = false;
-        entryLine = line;
-        if (!token(word, std::string::npos, plain))
-            return false;
+        Token word, duration, gap;
+        const bool begun = token(word, std::string::npos);
         entryLine = tokenLine;
+        if (!begun)
+            return false;
         // A missing number at the end of the body counts as 0; a failed read
         // may have cut the entry short: better not send it, and tell the file
         // was not sent in full.
-        if (token(duration, std::string::npos, plain))
-            token(gap, std::string::npos, plain);
+        if (token(duration, 0))
+            token(gap, 0);
         if (ending != Outcome::Completed)
             return false;
         std::string bytes;
-        const bool unicode = utf8ToCp437(word, bytes);
+        const bool unicode = utf8ToCp437(word.text, bytes);
         if (!unicode)
-            bytes = word;
+            bytes = word.text;
         codes.clear();
         codes.reserve(bytes.size());
         bool missing = false;
@@ -193,10 +189,10 @@ bool WordList::next(std::uint32_t& hold, std::uint32_t& interval, std::vector<st
                 missing = true;
         }
         // Looked at character by character only when something is missing.
-        if (unicode && (missing || codePoints(word) != bytes.size()))
-            dropped.addText(QString::fromUtf8(word.data(), qsizetype(word.size())));
-        hold = readTime(duration);
-        interval = readTime(gap);
+        if (unicode && (missing || codePoints(word.text) != bytes.size()))
+            dropped.addText(QString::fromUtf8(word.text.data(), qsizetype(word.text.size())));
+        hold = duration.time;
+        interval = gap.time;
         ++entries;
         return true;
     } catch (const std::bad_alloc&) {
@@ -214,36 +210,34 @@ WordList::Check WordList::check(std::size_t listed)
         ++found.problems;
     };
     static const char* const names[] = {"word", "duration", "interval"};
-    std::string text[3];
+    Token read[3];
     int n = 0;
-    for (bool plain = false; token(text[n], n == 0 ? QUOTED_BYTES + 1 : CHECKED_BYTES, plain);
-         n = (n + 1) % 3) {
+    for (; token(read[n], QUOTED_BYTES + 1); n = (n + 1) % 3) {
         if (n == 0) {
             entryLine = tokenLine;
-        } else if (!plain) {
-            bool digits = false;
-            for (const char c : text[n])
-                digits = digits || (c >= '0' && c <= '9');
+        } else if (!read[n].plain) {
             // Without a digit it is most likely the next entry's word, moved
             // into the place of a number that is missing.
             problem(tokenLine,
-                    std::string("the ") + names[n] + " " + quoted(text[n]) + " is read as " +
-                        std::to_string(readTime(text[n])) +
-                        (digits ? "" : ", and every entry after it shifts by one token"));
+                    std::string("the ") + names[n] + " " + quoted(read[n].text) + " is read as " +
+                        std::to_string(read[n].time) +
+                        (read[n].digits ? "" : ", and every entry after it shifts by one token"));
         }
         if (n == 2)
             ++entries;
     }
+    if (n == 0) // the entry whose word could not be read
+        entryLine = tokenLine;
     if (ending != Outcome::Completed) {
         found.readable = false;
         return found;
     }
     if (n == 1)
-        problem(entryLine, "the last entry " + quoted(text[0]) +
+        problem(entryLine, "the last entry " + quoted(read[0].text) +
                                " has no duration and no interval; both are read as 0");
     else if (n == 2)
         problem(entryLine,
-                "the last entry " + quoted(text[0]) + " has no interval; it is read as 0");
+                "the last entry " + quoted(read[0].text) + " has no interval; it is read as 0");
     found.bytes = offset;
     return found;
 }

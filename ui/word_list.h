@@ -65,9 +65,6 @@ public:
     // notifying `wake`. False once closed.
     bool supply(EntryQueue& queue, Interrupt& wake);
 
-    // strtol in base 10 with a 32-bit long, then negatives as 0.
-    static std::uint32_t readTime(const std::string& token);
-
     // What reading the rest of the stream through found, without keeping
     // its entries: where its times would not be read as written.
     struct Check {
@@ -79,11 +76,17 @@ public:
     Check check(std::size_t listed = 5);
 
 private:
-    // The next token into `text`, of which at most `keep` bytes are kept;
-    // `plain` tells whether it is an optionally signed run of digits. False
-    // at the end of the body or when the stream failed (`ending` is then
-    // FileUnreadable).
-    bool token(std::string& text, std::size_t keep, bool& plain);
+    // A token as read, whatever its length.
+    struct Token {
+        std::string text;       // its first bytes, as many as asked for
+        bool plain = false;     // an optionally signed run of digits
+        bool digits = false;    // a digit somewhere in it
+        std::uint32_t time = 0; // read as a number, as the class comment says
+    };
+    // The next token into `read`, keeping at most `keep` bytes of its text.
+    // False at the end of the body or when the stream failed (`ending` is
+    // then FileUnreadable).
+    bool token(Token& read, std::size_t keep);
 
     std::istream& stream;
     Outcome ending = Outcome::Completed;
