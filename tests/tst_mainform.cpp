@@ -62,6 +62,13 @@ QString dataWrites(std::size_t& mark)
     return out.join(' ');
 }
 
+// Writes `bytes` to a new file `name`.
+bool writeFile(const QString& name, const QByteArray& bytes)
+{
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 // Runs `request` inside the event loop, as the program does, and returns the
 // loop's exit code: 0 or 1 when the window ended it, -1 when nothing did.
 int runUntilExit(const std::function<void()>& request)
@@ -87,9 +94,7 @@ class TestMainForm : public QObject
         // Only the window's own shutdown path may end the event loop here.
         QApplication::setQuitOnLastWindowClosed(false);
         QVERIFY(QDir::setCurrent(dir.path()));
-        QFile file(PORT_FILE);
-        QVERIFY(portFile.isNull() || (file.open(QIODevice::WriteOnly) && file.write(portFile)));
-        file.close();
+        QVERIFY(portFile.isNull() || writeFile(PORT_FILE, portFile));
         portsim::reset();
         form = new RecordingForm;
     }
@@ -249,9 +254,7 @@ private slots:
         QFETCH(QString, why);
         const bool directory = contents == "<missing>";
         QVERIFY(!directory || QDir().mkdir(PORT_FILE));
-        QFile target("target");
-        QVERIFY(target.open(QIODevice::WriteOnly) && target.write("LPT2\n") == 5);
-        target.close();
+        QVERIFY(writeFile("target", "LPT2\n"));
         QVERIFY(contents != "<link>" || QFile::link("target", PORT_FILE));
         QVERIFY(contents != "<fifo>" || mkfifo(qPrintable(PORT_FILE), 0666) == 0);
         makeForm(contents.startsWith('<') ? QByteArray() : contents);
@@ -314,6 +317,7 @@ private slots:
                  : lpt2               ? "LPT1\n"
                                       : "LPT2\n");
         QCOMPARE(dataWrites(mark), refused ? "" : other);
+        QFile target("target");
         QVERIFY(target.open(QIODevice::ReadOnly) && target.readAll() == "LPT2\n");
         QVERIFY(!QFileInfo(PORT_FILE).isSymLink());
     }
@@ -355,11 +359,8 @@ private slots:
         QFETCH(QString, why);
         QVERIFY(QDir::setCurrent(dir.path()));
         const bool folder = contents == "<folder>";
-        QFile file(SYNC_FILE);
         QVERIFY(folder ? QDir().mkdir(SYNC_FILE)
-                       : contents.isNull() ||
-                             (file.open(QIODevice::WriteOnly) && file.write(contents)));
-        file.close();
+                       : contents.isNull() || writeFile(SYNC_FILE, contents));
         portsim::reset();
         auto sync = std::make_unique<SyncForm>();
         const auto state = [](const SyncForm& window) {
@@ -471,9 +472,8 @@ private slots:
         QVERIFY(QDir::setCurrent(dir.path()));
         QFile file("a.cfg");
         QVERIFY(!action.endsWith("old") ||
-                (file.open(QIODevice::WriteOnly) &&
-                 file.write("#!NUBTactile_CONFIGURATION_FILE!#\n9\n1\n2\n3\n4\n1\nab\n")));
-        file.close();
+                writeFile(file.fileName(),
+                          "#!NUBTactile_CONFIGURATION_FILE!#\n9\n1\n2\n3\n4\n1\nab\n"));
         portsim::reset();
         SyncForm window;
         named<QLineEdit>(window, "trigger_time_text")->setText("7");

@@ -258,17 +258,17 @@ private slots:
         QTest::addColumn<QString>("log");
         QTest::addColumn<QString>("timing");
         QTest::addColumn<QString>("told");
-        const QString folder = "it is a folder", link = "it is a symbolic link, which the program "
-                                                        "never follows";
-        QTest::newRow("folder, link") << "folder"
-                                      << "link" << folder + '|' + link;
-        QTest::newRow("link, FIFO") << "link"
-                                    << "fifo" << link + "|it is not a regular file";
+        const auto row = [](const char* name, const char* log, const char* timing,
+                            const QString& told) {
+            QTest::newRow(name) << QString(log) << QString(timing) << told;
+        };
+        const QString link = "it is a symbolic link, which the program never follows";
+        row("folder, link", "folder", "link", "it is a folder|" + link);
+        row("link, FIFO", "link", "fifo", link + "|it is not a regular file");
         // Another program's columns, and no name left to set the file aside.
-        QTest::newRow("no log, crowded") << "none"
-                                         << "crowded"
-                                         << "|File exists";
+        row("no log, crowded", "none", "crowded", "|File exists");
     }
+
     void fileProblem()
     {
         QFETCH(QString, log);
@@ -341,13 +341,10 @@ private slots:
         other.closeWriteChannel();
         QVERIFY(held.isEmpty() || other.waitForFinished(10000));
         QCOMPARE(free.join(' '), held.isEmpty() ? "1 1" : "");
-        QCOMPARE(form->questions, held.isEmpty()
-                                      ? QStringList()
-                                      : QStringList("NUBTactile Another program is writing "
-                                                    "Alpha_Gamma." +
-                                                    held +
-                                                    " for this patient now.\nSend without "
-                                                    "logging this session?"));
+        QCOMPARE(form->questions.join('|'),
+                 held.isEmpty() ? ""
+                                : "NUBTactile Another program is writing Alpha_Gamma." + held +
+                                      " for this patient now.\nSend without logging this session?");
         QString outcome = form->edges();
         for (const QFileInfo& file : QDir().entryInfoList(QDir::Files))
             outcome += ' ' + file.fileName() + ':' + QString::number(file.size());
@@ -362,9 +359,7 @@ private slots:
     {
         // An earlier version's file is set aside whole, not appended to.
         const QByteArray earlier = "session_start,send_mode\n2026-01-01T10:00:00,text\n";
-        QFile old("Alpha_Gamma.timing.csv");
-        QVERIFY(old.open(QIODevice::WriteOnly) && old.write(earlier) == earlier.size());
-        old.close();
+        std::ofstream("Alpha_Gamma.timing.csv") << earlier.toStdString();
         form->setFields(1, ALPHA.arg(3).arg("ab"));
         form->vc.at(form->vc.now() + 950 * NS_PER_MS, [&] {
             ProbeForm::onWindowThread([&] {
@@ -447,9 +442,7 @@ private slots:
         QFETCH(QByteArray, before);
         QFETCH(int, limit);
         QFETCH(QString, added);
-        QFile file("Alpha_Gamma.timing.csv");
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
-        file.close();
+        std::ofstream("Alpha_Gamma.timing.csv") << before.toStdString();
         form->setFields(1, ALPHA.arg(1).arg("a"));
         std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
         rlimit normal;
