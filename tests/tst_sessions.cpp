@@ -44,6 +44,17 @@ static QString sendEdges(const QList<int>& bytes)
     return out;
 }
 
+// Files written from now on end at `bytes`, where a write fails instead of
+// ending the process; RLIM_INFINITY lifts the limit.
+static void limitFiles(rlim_t bytes)
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit;
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    limit.rlim_cur = bytes == RLIM_INFINITY ? limit.rlim_max : bytes;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+}
+
 class TestSessions : public QObject
 {
     Q_OBJECT
@@ -444,13 +455,9 @@ private slots:
         QFETCH(QString, added);
         std::ofstream("Alpha_Gamma.timing.csv") << before.toStdString();
         form->setFields(1, ALPHA.arg(1).arg("a"));
-        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
-        rlimit normal;
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &normal), 0);
-        const rlimit limited{rlim_t(before.size() + limit), normal.rlim_max};
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, limit < 0 ? &normal : &limited), 0);
+        limitFiles(limit < 0 ? RLIM_INFINITY : rlim_t(before.size() + limit));
         form->sendButton()->click();
-        setrlimit(RLIMIT_FSIZE, &normal);
+        limitFiles(RLIM_INFINITY);
         QCOMPARE(fileText("Alpha_Gamma.timing.csv") + form->errors.join('\n'),
                  QString::fromUtf8(before) + added);
     }
@@ -554,17 +561,13 @@ private slots:
         }
         QCOMPARE(form->questions, QStringList(2, "Overwrite file? A file called <i>big already "
                                                  "exists. Do you want to overwrite it?"));
-        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
-        rlimit limit;
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &limit), 0);
-        const rlimit limited{10, limit.rlim_max};
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+        limitFiles(10);
         for (const char* failing : {"", "missing/settings", "folder", "<i>big"}) {
             form->saveName = failing; // "" for a cancelled file dialog
             form->answer(Qt::Key_Return);
             form->fileSave();
         }
-        setrlimit(RLIMIT_FSIZE, &limit);
+        limitFiles(RLIM_INFINITY);
         QCOMPARE(form->errors, QStringList(3, "There was a problem while trying to save the file"));
         QCOMPARE(form->questions.size(), 4);
         QVERIFY(fileText("<i>big").endsWith("\n2\n15\n"));
