@@ -368,7 +368,9 @@ private slots:
     // send up, flagging a cell off by more than 1 ms.
     void abortThenAppend()
     {
-        // An earlier version's file is set aside whole, not appended to.
+        // An earlier version's file is set aside whole, not appended to,
+        // under the first name that is free.
+        std::ofstream("Alpha_Gamma.timing.1.csv") << "kept";
         const QByteArray earlier = "session_start,send_mode\n2026-01-01T10:00:00,text\n";
         std::ofstream("Alpha_Gamma.timing.csv") << earlier.toStdString();
         form->setFields(1, ALPHA.arg(3).arg("ab"));
@@ -404,11 +406,11 @@ private slots:
         QCOMPARE(summary->text() + (warning->isHidden() ? "" : " !"), cells + "0 µs");
         QVERIFY(grown()[0] < taller[0]);
         QCOMPARE(form->errors, QStringList("The timing file had the columns of an earlier "
-                                           "version; it was renamed to Alpha_Gamma.timing.1.csv "
+                                           "version; it was renamed to Alpha_Gamma.timing.2.csv "
                                            "and a new one begins."));
-        QCOMPARE(fileText("Alpha_Gamma.timing.1.csv"), QString(earlier));
+        QCOMPARE(fileText("Alpha_Gamma.timing.2.csv"), QString(earlier));
         // Set aside, and let go: no descriptor of it stays open and locked.
-        const int aside = ::open("Alpha_Gamma.timing.1.csv", O_RDONLY | O_CLOEXEC);
+        const int aside = ::open("Alpha_Gamma.timing.2.csv", O_RDONLY | O_CLOEXEC);
         QVERIFY(aside >= 0 && flock(aside, LOCK_EX | LOCK_NB) == 0);
         ::close(aside);
         QCOMPARE(fileText(), entry("Loop: 3\nText: ab\nAborted!\n") + entry("Loop: 1\nText: b\n"));
@@ -668,6 +670,7 @@ private slots:
     // saving the port choice.
     void closeDuringSend()
     {
+        form->closeLog(); // before any send: nothing to close
         form->show();
         form->setFields(1, ALPHA.arg(1).arg("ab"));
         form->vc.at(form->vc.now() + 700 * NS_PER_MS,
