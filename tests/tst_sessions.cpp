@@ -91,13 +91,20 @@ class TestSessions : public QObject
         named<QLineEdit>(*form, "loop_count_text")->setEnabled(false);
     }
     // "duration|trigger|pause|hold|interval|loop|word|length|mode", a disabled
-    // field's text ended by "-", a checked pin 3 by "+"; then the messages,
-    // the format's as "!", and the edges sent, if any.
+    // field's text ended by "-", a label greyed otherwise than its field by a
+    // "~" before the mode, a checked pin 3 by "+"; then the messages, the
+    // format's as "!", and the edges sent, if any.
     QString formState() const
     {
         QString state;
         for (const QLineEdit* field : form->findChildren<QLineEdit*>().mid(2))
             state += field->text() + (field->isEnabled() ? "|" : "-|");
+        for (auto [label, field] :
+             {std::pair{"word_label", "word_text"}, {"length_label", "sequence_length_text"}})
+            state += named<QLabel>(*form, label)->isEnabled() ==
+                             named<QLineEdit>(*form, field)->isEnabled()
+                         ? ""
+                         : "~";
         state += QString::number(form->modeCombo()->currentIndex()) +
                  (named<QCheckBox>(*form, "pin_3_check")->isChecked() ? "+" : "") +
                  form->errors.join(',') + ' ' + form->edges() + leftOut();
@@ -481,7 +488,7 @@ private slots:
         QTest::addColumn<QString>("state");
         const QByteArray five = MAGIC + "1\n2\n3\n4\n5\n";
         // clang-format off
-        const QString S = "|1|2|3|4|5|", RESET = "||||||-|-|0", DIRTY = "junk|100|500|300|200|junk-|junk|junk-|2+";
+        const QString S = "|1|2|3|4|5|", RESET = "||||||-|-|0", DIRTY = "junk|100|500|300|200|junk-|junk|junk-|~2+";
         QTest::newRow("carriage returns") << QByteArray(five).replace('\n', "\r\n") + "1\r\nx\r\n"
                                           << "|1\r|2\r|3\r|4\r|5\r|-|-|0!";
         QTest::newRow("ten lines") << five + "1\nhola\nmundo\nadios\n" << S + "hola  mundo  adios|-|1";
