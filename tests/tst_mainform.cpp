@@ -230,18 +230,17 @@ private slots:
         QTest::addColumn<bool>("lpt2");
         QTest::addColumn<int>("refused"); // 0: no; -1: offscreen; 1: on a display
         QTest::addColumn<QString>("why"); // the port file could not be read
+        // clang-format off
         QTest::newRow("missing") << QByteArray() << false << 0 << QString();
         QTest::newRow("LPT1") << QByteArray("LPT1\n") << false << 0 << QString();
         QTest::newRow("LPT2") << QByteArray("LPT2\n") << true << 0 << QString();
         QTest::newRow("LPT2 without line feed") << QByteArray("LPT2") << true << 0 << QString();
-        QTest::newRow("LPT2 then more lines")
-            << QByteArray("LPT2\nLPT1\n") << true << 0 << QString();
-        QTest::newRow("LPT2 with carriage return")
-            << QByteArray("LPT2\r\n") << false << 0 << QString();
+        QTest::newRow("LPT2 then more lines") << QByteArray("LPT2\nLPT1\n") << true << 0 << QString();
+        QTest::newRow("LPT2 with carriage return") << QByteArray("LPT2\r\n") << false << 0 << QString();
         QTest::newRow("a directory") << QByteArray("<missing>") << false << 0 << "it is a folder";
         QTest::newRow("a FIFO") << QByteArray("<fifo>") << false << 0 << "it is not a regular file";
-        QTest::newRow("a link") << QByteArray("<link>") << false << 0
-                                << "it is a symbolic link, which the program never follows";
+        QTest::newRow("a link") << QByteArray("<link>") << false << 0 << "it is a symbolic link, which the program never follows";
+        // clang-format on
         QTest::newRow("refused, offscreen") << QByteArray("LPT1\n") << false << -1 << QString();
         QTest::newRow("refused, on a display") << QByteArray("LPT1\n") << false << 1 << QString();
     }

@@ -206,10 +206,11 @@ private slots:
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<int>("pressMs");
         QTest::addColumn<QString>("expected"); // bytes raised and lowered, outcome
+        // clang-format off
         QTest::newRow("to the end") << QByteArray("1 ab 1,0,0,5,5") << -1 << "1 0 3 0 completed";
         QTest::newRow("abort in a hold") << QByteArray("1 a 1,0,0,60000,0") << 100 << "1 0 aborted";
-        QTest::newRow("abort in a single step")
-            << QByteArray("1 a 0,60000,0,0,0") << 100 << "63 0 aborted";
+        QTest::newRow("abort in a single step") << QByteArray("1 a 0,60000,0,0,0") << 100 << "63 0 aborted";
+        // clang-format on
     }
     void threaded()
     {

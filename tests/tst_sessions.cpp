@@ -331,14 +331,12 @@ private slots:
         QTest::addColumn<QString>("held");
         QTest::addColumn<int>("key");
         QTest::addColumn<QString>("outcome"); // the edges, then the files and their sizes
+        // clang-format off
         QTest::newRow("log, Return") << "log" << int(Qt::Key_Return) << " Alpha_Gamma.log:0";
-        QTest::newRow("timing file, Escape")
-            << "timing.csv" << int(Qt::Key_Escape) << " Alpha_Gamma.timing.csv:0";
-        QTest::newRow("log, Yes") << "log" << int(Qt::Key_Y)
-                                  << "0:63 100:0 600:1 900:0 Alpha_Gamma.log:0";
-        QTest::newRow("none") << "" << 0
-                              << "0:63 100:0 600:1 900:0 Alpha_Gamma.log:268 "
-                                 "Alpha_Gamma.timing.csv:365";
+        QTest::newRow("timing file, Escape") << "timing.csv" << int(Qt::Key_Escape) << " Alpha_Gamma.timing.csv:0";
+        QTest::newRow("log, Yes") << "log" << int(Qt::Key_Y) << "0:63 100:0 600:1 900:0 Alpha_Gamma.log:0";
+        QTest::newRow("none") << "" << 0 << "0:63 100:0 600:1 900:0 Alpha_Gamma.log:268 Alpha_Gamma.timing.csv:365";
+        // clang-format on
     }
     void lockedFiles()
     {
@@ -475,7 +473,8 @@ private slots:
     }
 
     // What is chosen to open (a file's content; none for no file, "<folder>"
-    // for a folder, "<fifo>" for a named pipe) and the form afterwards (RESET:
+    // for a folder, "<fifo>" for a named pipe, "<mem>" for a file whose read
+    // fails) and the form afterwards (RESET:
     // as a reset leaves it; DIRTY: as dirty() left it) with the messages shown
     // and the questions asked; the row "no memory" opens with memory short
     // for blocks of 64 KiB. A text file is played at once after the form is
@@ -511,6 +510,7 @@ private slots:
         QTest::newRow("no memory") << five + "1\nhola\n" << RESET + NO_MEM;
         QTest::newRow("no file") << QByteArray() << DIRTY;
         QTest::newRow("folder") << QByteArray("<folder>") << DIRTY + "Could not open settings: it is a directory, not a regular file";
+        QTest::newRow("unreadable") << QByteArray("<mem>") << DIRTY + "Could not open /proc/self/mem";
         QTest::newRow("named pipe") << QByteArray("<fifo>") << DIRTY + "Could not open settings: it is a named pipe (FIFO), not a regular file";
         const QByteArray TEXT = "#!NUBTactile_TEXT_FILE!#\n";
         const QString ASKED = "This text file will not be sent as it is written (%1):\n\n%2\n\nSend it all the same, read this way?";
@@ -541,7 +541,7 @@ private slots:
         else if (!content.isNull())
             std::ofstream("settings", std::ios::binary) << content.toStdString();
         dirty();
-        form->openName = "settings";
+        form->openName = content == "<mem>" ? "/proc/self/mem" : "settings";
         failingFromSize = tag == "no memory" ? 64 * 1024 : 0;
         form->sendAsRead = tag.endsWith("agreed");
         if (tag == "cut short")
