@@ -623,11 +623,12 @@ private slots:
                    .arg(pins, QString(32, 'x'));
         QTest::newRow("numbers too large, too small or signed")
             << QByteArray("time_limit_ms=99999999999\nresponse_window_ms=2147483648\n"
-                          "pulse_number=0\npulse_number=1001\ndead_time_ms=-1\n")
+                          "pulse_number=0\npulse_number=1001\ndead_time_ms=-1\ndead_time_ms=\n")
             << " | time_limit_ms: 99999999999 is not a number of ms from 0 to 2147483647 | "
                "response_window_ms: 2147483648 is not a number of ms from 0 to 2147483647 | "
                "pulse_number: 0 is not a number from 1 to 1000 | pulse_number: 1001 is not a "
                "number from 1 to 1000 | dead_time_ms: -1 is not a number of ms from 0 to "
+               "2147483647 | dead_time_ms: an empty value is not a number of ms from 0 to "
                "2147483647";
         QTest::newRow("empty answer pins, the edges' words")
             << QByteArray("answer_pins=12\nanswer_pins=\npress_edge=rising\npulse_edge=falling\n"

@@ -54,7 +54,7 @@ grep -Pzq '^ +[\d.]+  ⠁  0x01\n +[\d.]+  ⠀  0x00\n1 cell ' said || fail "$(c
 # (pin 0 for 500 ms on LPT2, logged for Ada Lovelace) waits for pulse 3. The trace
 # shows the pulses before the cell, which rises on the third pulse since the
 # press, and F6, pressed as a button on pin 11, is an answer with its
-# reaction time in the events file.
+# reaction time in the events file, and letting it go another.
 printf 'wait_for_pulse=yes\npulse_number=3\nanswer_pins=11\n' >NUBTactile_sync.cfg
 timeout 30 "$2" --pulse-every 300 --pulse-pin 10 2>said &
 timeout 15 xdotool search --sync --onlyvisible --name '^NUBTactile \(simulated port\)$' \
@@ -72,7 +72,7 @@ xdotool search --onlyvisible --name '^NUBTactile \(simulated port\)$' windowfocu
 wait $! || fail "status $?: $(cat said)"
 grep -Pzq '\n +[\d.]+  pin 10 high\n +[\d.]+  ⠁  0x01\n' said &&
     [ "$(sed '/0x01/q' said | grep -c 'pin 10 high')" -ge 3 ] || fail "$(cat said)"
-grep -Pzq '^session_start,send_mode,event,pin,edge,number,time_ms,[^\n]+\n(.+\n){2}.+,single_shot,pulse,10,rising,3,0\.000,[\d.]+,,,,,LPT2: simulated port\n(.*\n)*.+,single_shot,answer,11,falling,1,[\d.]+,[\d.]+,[\d.]+,1,1,,LPT2: simulated port\n' \
+grep -Pzq '^session_start,send_mode,event,pin,edge,number,time_ms,[^\n]+\n(.+\n){2}.+,single_shot,pulse,10,rising,3,0\.000,[\d.]+,,,,,LPT2: simulated port\n(.*\n)*.+,single_shot,answer,11,falling,1,[\d.]+,[\d.]+,[\d.]+,1,1,,LPT2: simulated port\n.+,single_shot,answer,11,rising,2,' \
     Ada_Lovelace.events.csv || fail "$(cat Ada_Lovelace.events.csv)"
 
 # An option it does not know: the usage, status 2.
