@@ -385,19 +385,21 @@ private slots:
             QTimer::singleShot(0, sync.get(), [how] {
                 auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
                 QVERIFY(dialog);
-                named<QSpinBox>(*dialog, "pulse_number_spin")->setValue(7);
+                named<QSpinBox>(*dialog, "pulse_number_spin")->setValue(1000);
                 named<QCheckBox>(*dialog, "answer_pin_13_check")->setChecked(true);
                 how(dialog);
             });
             sync->synchronisationSettings();
         };
-        answer([](QDialog* dialog) {
-            // What it says, with the values just typed.
-            QCOMPARE(
-                windowText(*dialog),
-                QString(
-
-                    "Synchronisation\n: Start on a pulse\npulse_number_spin: 7\n: Start on pulse "
+        QString said; // what it says, with the values just typed
+        answer([&said](QDialog* dialog) {
+            said = windowText(*dialog);
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        QCOMPARE(
+            said,
+            QString("Synchronisation\n: Start on a pulse\npulse_number_spin: 1000\n: Start on "
+                    "pulse "
                     "&number:\npulse_pin_combo: pin 10 | pin 11 | pin 12 | pin 13 | pin 15\n: On "
                     "input &pin:\npulse_edge_combo: rising (low to high) | falling (high to low)\n"
                     ": Pulse &edge:\ntime_limit_spin: none |  ms | none\n: &Time limit:\n: Record "
@@ -407,8 +409,6 @@ private slots:
                     "button to ground)\n: A &press makes the pin:\nresponse_window_spin: 2000 ms | "
                     " ms\n: &Response window after the last cell:\ndead_time_spin: 5 ms |  ms\n: "
                     "&Dead time after an edge (bounces):\n: OK\n: Cancel"));
-            QTest::keyClick(dialog, Qt::Key_Escape);
-        });
         answer([](QDialog* dialog) {
             named<QDialogButtonBox>(*dialog, "buttons")->button(QDialogButtonBox::Cancel)->click();
         });
@@ -420,7 +420,7 @@ private slots:
         });
         named<QAction>(*sync, "syncPulseAction")->trigger();
         const QString chosen = state(*sync);
-        QVERIFY2(chosen.startsWith("+Pulse 7 on pin ") && chosen.contains("13"),
+        QVERIFY2(chosen.startsWith("+Pulse 1000 on pin ") && chosen.contains("13"),
                  qPrintable(chosen));
         sync.reset();
         sync = std::make_unique<SyncForm>();
