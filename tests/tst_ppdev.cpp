@@ -124,6 +124,7 @@ private slots:
     //   w2:20  portio_write(0x20, base + 2)   r0    portio_read(base + 0)
     //   s09    set_pin(0x09)                  l09   clear_pin(0x09)
     //   pf800  pin_is_set(0xf800)             x     a send of "ab", 1 ms a cell
+    //                                                and the trigger
     void script_data()
     {
         QTest::addColumn<Refusals>("refused");
@@ -195,8 +196,9 @@ private slots:
                     "Input/output error]");
         row("a send failing at a lowering ends there, lowered again; the next send plays",
             {{"WDATA=3", EIO}}, "i378 x f x f",
-            setUp + "WDATA=01 WDATA=00 WDATA=00 =port failed [can't access /dev/parport1: "
-                    "Input/output error] WDATA=01 WDATA=00 WDATA=03 WDATA=00 =completed []");
+            setUp + "WDATA=3f WDATA=00 WDATA=00 =port failed [can't access /dev/parport1: "
+                    "Input/output error] WDATA=3f WDATA=00 WDATA=01 WDATA=00 WDATA=03 WDATA=00 "
+                    "=completed []");
     }
     void script()
     {
@@ -230,7 +232,7 @@ private slots:
                     Braille_Data word;
                     word.mode = MODE_TEXT;
                     word.loops = 1;
-                    word.charTime = 1;
+                    word.charTime = word.triggerTime = 1;
                     setWord(word, "ab");
                     TransmissionObserver quiet;
                     const Outcome ended = sendToParallelPort(word, quiet, Interrupt());
