@@ -193,6 +193,8 @@ private slots:
         QVERIFY(!initializeParallelPort(0x3BC));
         QCOMPARE(portsim::hardware(0x3BC) | portsim::hardware(0x3BE), 0);
         QCOMPARE(drivenPort(), "0x3bc: simulated port");
+        portsim::reset(); // which ends the trace
+        QCOMPARE(capturedOutput(stderr, [] { portsim::setInput(12, true); }), QByteArray());
     }
 
     // On a thread of its own, on the real clock, under the dialog: the thread
@@ -262,8 +264,10 @@ private slots:
         const CellTiming cell{1, 1, 97, 1, 0, 0, MS, MS, 0};
         for (int i = 0; i < 10000; ++i)
             summary.cellPresented(cell);
+        summary.cellPresented({1, 1, 97, 1, 0, 0, MS, MS + 999'500, 0}); // shown in ms from here
         QVERIFY(summary.finish());
-        QCOMPARE(summary.summary().cells, 10000u);
+        QCOMPARE(summary.summary().text(),
+                 "10001 cells · worst onset delay 0 µs · worst hold error 1.0 ms");
         // A file made now is known as made, whatever errno an earlier call
         // left, also as descriptor 0 (standard input closed).
         QTemporaryDir dir;
