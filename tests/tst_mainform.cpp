@@ -374,6 +374,8 @@ private slots:
                  Synchronisation::fromText(folder ? "" : contents.toStdString(), unused).toText());
         QVERIFY(!SynchronisationFile::save("no folder/" + SYNC_FILE.toStdString(), {}, unread) &&
                 unread == "No such file or directory");
+        SynchronisationFile::load("/proc/self/mem", unread); // a read that fails
+        QVERIFY2(unread.find("(Input/output error)") != std::string::npos, unread.c_str());
 
         // The dialog as the operator meets it: each way out but OK leaves
         // the settings as they were.
