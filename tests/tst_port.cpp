@@ -562,7 +562,6 @@ private slots:
         std::vector<std::string> problems;
         const Synchronisation sync = Synchronisation::fromText(
             "wait_for_pulse=yes\npulse_number=2\nanswer_pins=12\ndead_time_ms=0", problems);
-        const int toggles = int(TransmissionThread::EDGE_CAPACITY) + 10;
         Interrupt go;
         QStringList phases;
         const char* const names[] = {"waiting", "playing", "answering"};
@@ -584,7 +583,7 @@ private slots:
         at(3, probe);
         at(4, [] { portsim::setInput(10, true); });
         at(6, probe);
-        for (int i = 0; i < toggles; ++i)
+        for (int i = 0; i < int(TransmissionThread::EDGE_CAPACITY) + 10; ++i)
             sim->clock.at(20 * MS + i * INPUT_POLL_NS, [i] { portsim::setInput(12, i % 2 == 0); });
         at(20, probe);
         go.raise();
