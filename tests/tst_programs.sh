@@ -62,11 +62,11 @@ timeout 15 xdotool search --sync --onlyvisible --name '^NUBTactile \(simulated p
 timeout 15 xdotool search --onlyvisible --name '^NUBTactile \(simulated port\)$' \
     windowfocus --sync key Tab Tab space Tab Tab Tab Tab Tab Tab Tab Tab 5 0 0 Tab space \
     2>/dev/null
-# After pulse 3 (at most 0.9 s), in the hold or the response window; Ctrl+Q
-# once the send is over (3.4 s at most).
-sleep 1.2
+# F6 once the cell is up, in its hold or the response window; Ctrl+Q once
+# the send has summed itself up. Waited for, not slept: a loaded machine is slow.
+timeout 15 sh -c 'until grep -q 0x01 said; do sleep 0.05; done'
 xdotool key F6
-sleep 3
+timeout 15 sh -c 'until grep -q "^1 cell" said; do sleep 0.05; done'
 xdotool search --onlyvisible --name '^NUBTactile \(simulated port\)$' windowfocus --sync \
     key ctrl+q 2>/dev/null
 wait $! || fail "status $?: $(cat said)"
