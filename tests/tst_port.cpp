@@ -564,7 +564,7 @@ private slots:
             "wait_for_pulse=yes\npulse_number=2\nanswer_pins=12\ndead_time_ms=0", problems);
         Interrupt go;
         QStringList phases;
-        const char* const names[] = {"waiting", "playing", "answering"};
+        const char* const names[] = {"waiting", "playing", "answering", "starting"};
         TransmissionThread thread([&](TransmissionObserver& observer, const Interrupt& interrupt) {
             until(go);
             return transmit("1 a 1,0,0,10,0", observer, interrupt, &sync);
