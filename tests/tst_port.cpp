@@ -257,6 +257,39 @@ private slots:
             QList<int>({3, 0, 1, INT_MAX}));
     }
 
+    // The window tops up the send's queue: a full queue waits for room, and
+    // the list's end closes it.
+    void supply()
+    {
+        std::stringbuf text("a 1 1 b 1 1 c 1 1");
+        std::istream stream(&text);
+        WordList list(stream);
+        EntryQueue queue(2);
+        Interrupt wake;
+        Entry entry;
+        int rounds = 1;
+        for (; list.supply(queue, wake); ++rounds)
+            QVERIFY(queue.next(entry, wake));
+        QVERIFY(rounds == 4 && queue.closed()); // a slot is free once the next is taken
+    }
+
+    // Abort in the spin just before a deadline ends the wait at once.
+    void abortWhileSpinning()
+    {
+        struct Stepping : RealClock {
+            Interrupt abort;
+            std::int64_t time = 0;
+            std::int64_t now() override
+            {
+                if ((time += 1000) == 5000)
+                    abort.raise();
+                return time;
+            }
+        } clock;
+        QVERIFY(!clock.waitUntil(RealClock::SPIN_MARGIN_NS / 10, clock.abort));
+        QCOMPARE(clock.time, 5000);
+    }
+
     // Without a file the audit only sums up, however many cells come.
     void auditWithoutFile()
     {

@@ -6,6 +6,7 @@
 #include "portio_linux.h"
 #include "portio_ppdev.h"
 #include "pport.h"
+#include "synchronisation.h"
 #include "termination.h"
 
 #include <QApplication>
@@ -199,6 +200,8 @@ private slots:
             setUp + "WDATA=3f WDATA=00 WDATA=00 =port failed [can't access /dev/parport1: "
                     "Input/output error] WDATA=3f WDATA=00 WDATA=01 WDATA=00 WDATA=03 WDATA=00 "
                     "=completed []");
+        row("a failed reading of a watched pin ends the send before the trigger",
+            {{"RSTATUS", EIO}}, "i378 x11", setUp + "RSTATUS WDATA=00 =port failed");
     }
     void script()
     {
@@ -235,7 +238,12 @@ private slots:
                     word.charTime = word.triggerTime = 1;
                     setWord(word, "ab");
                     TransmissionObserver quiet;
-                    const Outcome ended = sendToParallelPort(word, quiet, Interrupt());
+                    Synchronisation answers; // "x<pin>": watched at once, no window after
+                    answers.answerPins = {int(first)};
+                    answers.responseWindowMs = 0;
+                    const Outcome ended =
+                        first ? sendToParallelPort(word, quiet, Interrupt(), answers)
+                              : sendToParallelPort(word, quiet, Interrupt());
                     trace << (ended == Outcome::PortFailed  ? "=port failed"
                               : ended == Outcome::Completed ? "=completed"
                                                             : "=other");
