@@ -1,6 +1,7 @@
 // The main window at work: its sends, the session log and time audit they
 // leave, and the configuration and text files it saves and opens.
 #include "main_form_probe.h"
+#include "named.h"
 
 #include "cp437.h"
 #include "failing_allocation.h"
@@ -622,7 +623,9 @@ private slots:
         QTest::newRow("time limit")
             << QByteArray("wait_for_pulse=yes\npulse_number=3\ntime_limit_ms=400\n")
             << pulses + "50 look Waiting"
-            << "Waiting for pulse 1 of 3 on pin 10... Nothing was sent: pulse 3 did not come on "
+            << "Waiting for pulse 1 of 3 on pin 10... The events file had other columns; it was "
+               "renamed to Alpha_Gamma.events.1.csv and a new one begins. Nothing was sent: pulse "
+               "3 did not come on "
                "pin 10 within 400 ms (2 pulses came). "
                "Aborted after 0 cells · worst onset delay 0 µs · worst hold error 0 µs"
             << "@,text,pulse,10,rising,1,-300.000,0.100,,,," + port +
@@ -665,6 +668,11 @@ private slots:
                 });
             });
         }
+        // Another program's events file is set aside, and told of once: not
+        // again by a send that watches no input.
+        const bool foreign = settings.contains("time_limit");
+        if (foreign)
+            std::ofstream("Alpha_Gamma.events.csv") << "other\n";
         form->setFields(1, ALPHA.arg(1).arg("ab"));
         form->sendButton()->click();
         said << form->errors << form->edges()
@@ -678,6 +686,11 @@ private slots:
                  events.isNull() ? "<missing>" : EventAudit::HEADER + events);
         const bool played = !outcome.contains("Aborted after");
         QCOMPARE(fileText(), entry(QString("Loop: 1\nText: ab\n") + (played ? "" : "Aborted!\n")));
+        if (foreign) {
+            named<QAction>(*form, "syncOffAction")->trigger();
+            form->sendButton()->click();
+            QCOMPARE(form->errors.filter("events file").size(), 1);
+        }
     }
 
     // Closing the window while a cell is held: the send ends first, as an
