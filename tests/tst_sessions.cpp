@@ -6,6 +6,7 @@
 #include "cp437.h"
 #include "failing_allocation.h"
 #include "nubtactile.h"
+#include "send_progress.h"
 #include "termination.h"
 #include "time_audit.h"
 
@@ -234,6 +235,19 @@ private slots:
         QCOMPARE(form->errors.join('\n') + ' ' + form->edges(),
                  NO_MEM + " 0:63 100:0 600:1 900:0 1000:0");
         QCOMPARE(fileText(), entry("Loop: 1\nText: ab\nAborted!\n"));
+    }
+
+    // Cancel while the codes are drawn: nothing goes out, and the patient's
+    // files are let go as they were found.
+    void cancelledPreparation()
+    {
+        form->logCheck()->setChecked(true);
+        form->setFields(2, ALPHA.arg(1).arg(70000));
+        onAllocation = &SendProgress::abortRunning;
+        hookedAllocationSize = 70000 * sizeof(std::uint16_t); // the codes
+        form->sendButton()->click();
+        QCOMPARE(form->errors.join('\n') + form->edges(), "");
+        QCOMPARE(workFiles(), QStringList());
     }
 
     // Choosing a mode or logging enables the fields that go with it: names,

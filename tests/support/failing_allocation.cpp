@@ -10,6 +10,9 @@ namespace
 {
 void* allocate(std::size_t size) noexcept
 {
+    std::size_t hooked = size;
+    if (size != 0 && hookedAllocationSize.compare_exchange_strong(hooked, 0))
+        onAllocation();
     const std::size_t from = failingFromSize;
     return from && size >= from ? nullptr : std::malloc(size ? size : 1);
 }

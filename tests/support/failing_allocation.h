@@ -16,4 +16,9 @@ inline std::atomic<std::size_t> failingAllocationSize{0};
 // throws std::bad_alloc), as when memory runs out, until this is 0 again.
 inline std::atomic<std::size_t> failingFromSize{0};
 
+// Set by a test: the next allocation of exactly this many bytes first calls
+// onAllocation (on the thread that allocates), and this goes back to 0.
+inline std::atomic<std::size_t> hookedAllocationSize{0};
+inline void (*onAllocation)() = nullptr;
+
 #endif
