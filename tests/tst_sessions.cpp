@@ -750,8 +750,9 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     // ALPHA sent with logging; at 700 ms, in the first cell's hold, the
-    // process gets SIGTERM, and the transmission goes on only once the
-    // handler has taken it.
+    // window's thread gets SIGTERM, and the transmission goes on only once
+    // the handler is over: waiting for the signal to be pending alone would
+    // let the send play on before the handler raised its interrupt.
     if (argc == 3 && qstrcmp(argv[1], "--signalled-child") == 0) {
         ProbeForm form;
         QDir::setCurrent(QString::fromLocal8Bit(argv[2]));
@@ -759,10 +760,9 @@ int main(int argc, char** argv)
         portsim::traceDataLines();
         form.logCheck()->setChecked(true);
         form.setFields(1, ALPHA.arg(1).arg("ab"));
-        form.vc.at(700 * NS_PER_MS, [] {
-            kill(getpid(), SIGTERM);
-            while (pendingSignal() == 0)
-                sched_yield();
+        form.vc.at(700 * NS_PER_MS, [window = pthread_self()] {
+            pthread_kill(window, SIGTERM);
+            ProbeForm::onWindowThread([] {});
         });
         form.sendButton()->click();
         return 3;
