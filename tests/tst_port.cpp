@@ -5,6 +5,7 @@
 #include "output_capture.h"
 #include "port_session.h"
 #include "send_progress.h"
+#include "simulated_lab.h"
 #include "synchronisation.h"
 #include "time_audit.h"
 #include "transmission_thread.h"
@@ -166,14 +167,14 @@ private slots:
         return texts[int(outcome)];
     }
 
-    // The trace tells each change of the data lines and of the input pins (a
-    // level set again is none), with the seconds since the process started.
+    // The rehearsal's trace tells each change of the data lines and of the
+    // input pins after they came to rest (a level set again is none), with
+    // the seconds since the process started; the writes are not kept.
     void trace()
     {
         VirtualClock clock(RealClock().now());
-        portsim::traceDataLines();
-        portsim::recordWrites(false); // as the simulated program: traced, not kept
         const std::size_t kept = portsim::writes().size();
+        const SimulatedLab lab(0, 10);
         const QByteArray lines = capturedOutput(stderr, [&] {
             set_pin(0x40013); // a control pin too, which is no data line
             clock.waitUntil(clock.now() + 250 * MS);
@@ -181,13 +182,14 @@ private slots:
             portsim::setInput(11, false);
             portsim::setInput(11, false);
             portsim::setInput(15, true);
+            portsim::setInput(15, false);
         });
         QCOMPARE(portsim::writes().size(), kept);
         QCOMPARE(QString(lines).remove(QRegularExpression("(?m)^.{12}")), // the times
-                 "  \u2813  0x13\n  \u2800  0x00\n  pin 11 low\n  pin 15 high\n");
+                 "  \u2813  0x13\n  \u2800  0x00\n  pin 11 low\n  pin 15 low\n");
         QCOMPARE(qRound64((lines.mid(24, 12).toDouble() - lines.left(12).toDouble()) * 1e6),
                  250000);
-        QCOMPARE(pin_is_set(LP_PIN[11] | LP_PIN[15] | LP_PIN[10]), LP_PIN[15]);
+        QCOMPARE(pin_is_set(LP_PIN[11] | LP_PIN[15] | LP_PIN[10]), LP_PIN[10]);
         // A claim keeps no input in the output registers it reads, and names
         // a port at neither LPT address by its address.
         QVERIFY(!initializeParallelPort(0x3BC));

@@ -10,7 +10,6 @@
 #include <ctime>
 
 #ifdef NUBTACTILE_SIMULATED_PORT
-#include "portio_sim.h"
 #include "simulated_lab.h"
 #include "synchronisation.h"
 
@@ -63,10 +62,7 @@ int main(int argc, char** argv)
     int pulsePin = 10;
     if (!readRehearsalOptions(QCoreApplication::arguments(), pulseEvery, pulsePin))
         return 2;
-    // Before the trace begins: the inputs' resting levels are no news.
     const auto lab = std::make_unique<SimulatedLab>(pulseEvery, pulsePin);
-    portsim::traceDataLines();
-    portsim::recordWrites(false);
 #endif
     auto* window = new main_form(nullptr, nullptr, Qt::Window);
 #ifdef NUBTACTILE_SIMULATED_PORT

@@ -12,6 +12,10 @@ SimulatedLab::SimulatedLab(std::uint32_t pulseEvery, int pulsePin, QObject* pare
 {
     for (const int pin : Synchronisation::INPUT_PINS)
         portsim::setInput(pin, pin != pulsePin || pulseEvery == 0);
+    // The resting levels are no news; the first pulse is. Written down, the
+    // edges of a rehearsal of hours would fill the memory.
+    portsim::traceDataLines();
+    portsim::recordWrites(false);
     QCoreApplication::instance()->installEventFilter(this);
     if (pulseEvery != 0)
         scanner = std::thread(&SimulatedLab::sendPulses, this, std::int64_t(pulseEvery) * NS_PER_MS,

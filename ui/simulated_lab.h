@@ -25,7 +25,9 @@ public:
     // How long each simulated pulse stays high.
     static constexpr std::int64_t PULSE_WIDTH_MS = 10;
 
-    // Rests the inputs and watches the application's keys. With `pulseEvery`
+    // Rests the inputs, then traces every change of the data lines and inputs
+    // on standard error without recording the writes (portsim::writes() stays
+    // as it is), and watches the application's keys. With `pulseEvery`
     // (ms, 0 for none) a pulse goes out on `pulsePin` every `pulseEvery` ms
     // from now, the first one at once, from a thread of its own until the
     // object is destroyed.
