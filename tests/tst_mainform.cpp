@@ -1,19 +1,31 @@
 // The main window as it starts and ends: Tab order and starting states, menus
 // and what reaches each slot, a language change, the port file and the port
-// actions, the one shutdown path, and a refused port with its box.
+// actions, the one shutdown path, and a refused port with its box; and the
+// windows it opens: About, with the pictures built into the program, and the
+// Trainer.
 
+#include "about_form.h"
+#include "failing_allocation.h"
+#include "image_collection.h"
+#include "image_embedding.h"
 #include "main_form.h"
 #include "named.h"
+#include "nubtactile.h"
 #include "output_capture.h"
+#include "port_session.h"
 #include "portio_sim.h"
 #include "pport.h"
 #include "synchronisation_file.h"
+#include "termination.h"
+#include "trainer_form.h"
 #include "window_text.h"
 
 #include <QtTest>
 #include <QtWidgets>
 
+#include <csignal>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -105,6 +117,7 @@ private slots:
         delete form;
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
+        QCOMPARE(MimeSourceFactory::defaultFactory()->factories().size(), std::size_t(1));
         QVERIFY(!QFile::exists(PORT_FILE) || QFile::remove(PORT_FILE) || QDir().rmdir(PORT_FILE));
     }
 
@@ -504,7 +517,221 @@ private slots:
         file.close();
         QFile::remove("a.cfg");
     }
+
+    // Help opens a modal window without parent that closing destroys. Its
+    // icon and logos are whole pictures, the logos stretched over their
+    // labels, and every credit is there and shown whole, however wide the font.
+    void aboutWindow()
+    {
+        main_form().helpAbout();
+        const QPointer about = qobject_cast<about_form*>(QApplication::activeModalWidget());
+        QVERIFY(about && !about->parentWidget());
+        QCOMPARE(
+            retranslatedText(*about, "lib_label"),
+            QString(
+                "About NUBTactile\ntextLabel3: Developed by: The NUBTactile developers\n"
+                "textLabel3_3: Special thanks to: everyone who tested it in the lab\ntextLabel3_2: "
+                "E-mail address: nubtactile@example.org\ntextLabel3_3_2_2_2: "
+                "https://kestra.example.org\ntextLabel3_3_2_3: Kestra Institute\n"
+                "textLabel3_3_2_3_2: Velmora\ntextLabel3_3_2_3_2_2: https://velmora.example.org\n"
+                "licence_label: This program is free software under the GNU General Public "
+                "License, version 3 or later\nlicence_file_label: See the file COPYING for the "
+                "full licence text\nlib_label: This program uses the Qt and zlib libraries\n"
+                "lib_web_label: Qt: https://www.qt.io\nlib_web_label_2: zlib: https://zlib.net\n"
+                "close_button: Close | Close this window"));
+        QList<QSize> pictures{about->windowIcon().actualSize({999, 999})};
+        for (QLabel* label : about->findChildren<QLabel*>()) {
+            if (label->hasScaledContents())
+                pictures << label->pixmap().size();
+            else
+                QVERIFY(!label->text().isEmpty() &&
+                        label->fontMetrics().horizontalAdvance(label->text()) <=
+                            label->contentsRect().width());
+        }
+        QCOMPARE(pictures, QList<QSize>({{68, 88}, {240, 67}, {250, 73}, {414, 179}}));
+        about->close_button->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!about);
+    }
+
+    // Added once, before main() runs; out and back in without disturbing
+    // other factories; null and the default factory itself are never added.
+    void registration()
+    {
+        MimeSourceFactory* const root = MimeSourceFactory::defaultFactory();
+        MimeSourceFactory other;
+        for (MimeSourceFactory* factory :
+             {root, &other, &other, static_cast<MimeSourceFactory*>(nullptr)})
+            root->addFactory(factory);
+        const std::size_t added = root->factories().size();
+        qCleanupImages_nubtactile();
+        const bool gone = root->data("braille.png").isNull();
+        root->removeFactory(&other);
+        qInitImages_nubtactile();
+        QVERIFY(added == 2 && gone);
+        // Back in, each picture decoded once and then kept.
+        QCOMPARE(root->data("braille.png").size(), QSize(68, 88));
+        QCOMPARE(root->data("braille.png").constBits(), root->data("braille.png").constBits());
+    }
+
+    // A record decodes to the picture the build tool stored; a damaged one
+    // yields no picture instead of reading past its data.
+    void records_data()
+    {
+        QTest::addColumn<QList<int>>("record"); // width and bits per pixel
+        QTest::addColumn<bool>("decodes");
+        QTest::newRow("as written") << QList<int>{5, 32} << true;
+        QTest::newRow("wider than its data") << QList<int>{6, 32} << false;
+        QTest::newRow("more data than its size") << QList<int>{4, 32} << false;
+        QTest::newRow("24 bits deep") << QList<int>{5, 24} << false;
+    }
+
+    void records()
+    {
+        QFETCH(QList<int>, record);
+        QFETCH(bool, decodes);
+        QImage picture(5, 2, QImage::Format_RGB32);
+        for (int i = 0; i < 10; ++i)
+            picture.setPixel(i % 5, i / 5, qRgb(i * 25, 255 - i, 7));
+        const QByteArray data = compressedPixels(picture);
+        const EmbedImage table[] = {{record[0], 2, record[1],
+                                     reinterpret_cast<const uchar*>(data.data()),
+                                     std::size_t(data.size()), 0, nullptr, false, "picture"},
+                                    {}};
+        QCOMPARE(findEmbeddedImage(table, "picture"), decodes ? picture : QImage());
+    }
+
+    // Each change that lengthens the text presents one character, the first
+    // that differs from the text handled before: raised at once, lowered after
+    // the duration, with no trigger, pause or interval. Steps are separated by
+    // '|': "duration TEXT", "key KEY" on the widget with the focus (at first
+    // the text field), "fail record" or "fail 2" (that allocation fails next:
+    // the record of a send, or its code), or else text inserted at the cursor
+    // as one change.
+    void typing_data()
+    {
+        QTest::addColumn<QString>("steps");
+        // Every data-register write as "ms:byte", the end time, the field's
+        // text, the message boxes answered, what the window tells was left out and
+        // whether the window was closed.
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char* name, const QString& steps, const char* expected) {
+            QTest::newRow(name) << steps << QString(expected);
+        };
+        // é by its code page 437 byte; # has no cell and € no byte: each is
+        // held without a dot. Of a paste only the first character is presented.
+        // e and a combining acute are composed to é, as in the main window.
+        row("each character at once", "duration 1|a|é|#|€|xyz|e|\u0301|x",
+            "0:1 1:0 1:46 2:0 4:45 5:0 5:17 6:0 6:46 7:0 7:45 8:0 @8 [aé#€xyze\u0301x] "
+            "Left out, having no cell: #, €");
+        // Inserted x between a and b; deleted it and inserted c; replaced a by z.
+        row("only the first new character",
+            "duration 10|a|b|key Left|x|key Backspace|c|key Home|key Shift+Right|z|key Return",
+            "0:1 10:0 10:3 20:0 20:45 30:0 30:9 40:0 @40 [zcb]");
+        row("durations saturate", "duration 99999999999|a|duration 2147483646|b",
+            "0:1 2147483647:0 2147483647:3 4294967293:0 @4294967293 [ab]");
+        row("Return on Close", "key Tab|key Tab|key Return", "@0 [] closed");
+        row("Space on Close", "key Tab|key Tab|key Space", "@0 [] closed");
+        row("another key on Close", "key Tab|key Tab|key A", "@0 []");
+        // Refused at once and the field emptied, which shows nothing more.
+        // Once the field is empty, whether emptied by the operator while the
+        // duration was wrong or after a refusal, the next character is new.
+        row("duration refused",
+            QStringLiteral(
+                "a|duration 10|a|b|c|duration x|key Ctrl+A|key Backspace|duration 10|d|e|"
+                "duration 5\0|f|duration 10|g"),
+            "0:1 10:0 10:3 20:0 20:9 30:0 30:25 40:0 40:17 50:0 50:27 60:0 @60 [g] Braille "
+            "Braille");
+        // A character whose record or code cannot be stored is lost; the next one is sent.
+        row("no memory", "duration 10|fail record|a|b|fail 2|c|d",
+            "0:3 10:0 10:25 20:0 @20 [abcd] NUBTactile NUBTactile");
+    }
+
+    // Through the window the training session opens: shown, modal, without a
+    // parent, with its texts, and freed once closed.
+    void typing()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, expected);
+        PortSession sim;
+        main_form window;
+        const std::size_t claimed = portsim::writes().size();
+        window.trainingSession();
+        auto* form = qobject_cast<trainer_form*>(QApplication::activeModalWidget());
+        QVERIFY(form && form->isVisible() && !form->parentWidget());
+        QCOMPARE(
+            retranslatedText(*form, "char_duration_label"),
+            QString(
+                "NUBTactile Trainer\ngroupBox5: Type your text here\nchar_duration_label: Char "
+                "duration\ntrainer_text: Text to be sent to the braille cell\nchar_text: Duration "
+                "of each char of the word (in miliseconds)\ncancel_button: Close | Close this "
+                "window"));
+        QLineEdit* field = form->trainer_text;
+        field->setFocus();
+        QStringList messages;
+        QTimer boxes;
+        connect(&boxes, &QTimer::timeout, this, [&messages] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                messages << box->windowTitle();
+                box->accept();
+            }
+        });
+        boxes.start(0);
+        for (const QString& step : steps.split('|')) {
+            const QString verb = step.section(' ', 0, 0), arg = step.section(' ', 1);
+            if (verb == "duration")
+                form->char_text->setText(arg);
+            else if (verb == "key")
+                QTest::keySequence(form->focusWidget(), QKeySequence(arg));
+            else if (verb == "fail")
+                failingAllocationSize = arg == "record" ? sizeof(Braille_Data) : arg.toUInt();
+            else
+                field->insert(step);
+        }
+        QStringList seen;
+        for (std::size_t i = claimed; i < portsim::writes().size(); ++i)
+            if (const auto& w = portsim::writes()[i]; w.address == unsigned(window.port))
+                seen << QStringLiteral("%1:%2").arg(w.time / NS_PER_MS).arg(w.value);
+        seen << QString("@%1 [%2]").arg(sim.clock.now() / NS_PER_MS).arg(field->text()) << messages;
+        if (!form->left_out_label->isHidden())
+            seen << form->left_out_label->text();
+        QCOMPARE((seen << (form->isVisible() ? "" : "closed")).join(' ').trimmed(), expected);
+        form->close();
+    }
+
+    // SIGTERM while a character typed in the Trainer is held (in a child
+    // process): the send ends at once and the program with the signal's own
+    // status.
+    void trainerSignalled()
+    {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {"--signalled-child"});
+        QVERIFY(child.waitForFinished(20000));
+        QCOMPARE(QString("%1 %2").arg(child.exitStatus()).arg(child.exitCode()),
+                 QString("%1 %2").arg(QProcess::CrashExit).arg(SIGTERM));
+    }
 };
 
-QTEST_MAIN(TestMainForm)
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    // "a" held for a minute; 5 ms into it the window's thread gets SIGTERM,
+    // and the transmission goes on only once the handler is over.
+    if (argc == 2 && qstrcmp(argv[1], "--signalled-child") == 0) {
+        PortSession sim;
+        lowerDataLinesOnTermination();
+        trainer_form form;
+        form.char_text->setText("60000");
+        sim.clock.at(5 * NS_PER_MS, [window = pthread_self()] {
+            pthread_kill(window, SIGTERM);
+            QMetaObject::invokeMethod(
+                qApp, [] {}, Qt::BlockingQueuedConnection);
+        });
+        form.trainer_text->insert("a");
+        return 3;
+    }
+    TestMainForm test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_mainform.moc"

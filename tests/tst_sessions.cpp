@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
-#include <sched.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
