@@ -16,16 +16,13 @@
 #include "portio_sim.h"
 #include "pport.h"
 #include "synchronisation_file.h"
-#include "termination.h"
 #include "trainer_form.h"
 #include "window_text.h"
 
 #include <QtTest>
 #include <QtWidgets>
 
-#include <csignal>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace
 {
@@ -698,40 +695,7 @@ private slots:
         QCOMPARE((seen << (form->isVisible() ? "" : "closed")).join(' ').trimmed(), expected);
         form->close();
     }
-
-    // SIGTERM while a character typed in the Trainer is held (in a child
-    // process): the send ends at once and the program with the signal's own
-    // status.
-    void trainerSignalled()
-    {
-        QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), {"--signalled-child"});
-        QVERIFY(child.waitForFinished(20000));
-        QCOMPARE(QString("%1 %2").arg(child.exitStatus()).arg(child.exitCode()),
-                 QString("%1 %2").arg(QProcess::CrashExit).arg(SIGTERM));
-    }
 };
 
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    // "a" held for a minute; 5 ms into it the window's thread gets SIGTERM,
-    // and the transmission goes on only once the handler is over.
-    if (argc == 2 && qstrcmp(argv[1], "--signalled-child") == 0) {
-        PortSession sim;
-        lowerDataLinesOnTermination();
-        trainer_form form;
-        form.char_text->setText("60000");
-        sim.clock.at(5 * NS_PER_MS, [window = pthread_self()] {
-            pthread_kill(window, SIGTERM);
-            QMetaObject::invokeMethod(
-                qApp, [] {}, Qt::BlockingQueuedConnection);
-        });
-        form.trainer_text->insert("a");
-        return 3;
-    }
-    TestMainForm test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TestMainForm)
 #include "tst_mainform.moc"

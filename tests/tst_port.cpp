@@ -263,9 +263,8 @@ private slots:
     // the list's end closes it.
     void supply()
     {
-        std::stringbuf text("a 1 1 b 1 1 c 1 1");
-        std::istream stream(&text);
-        WordList list(stream);
+        std::istringstream text("a 1 1 b 1 1 c 1 1");
+        WordList list(text);
         EntryQueue queue(2);
         Interrupt wake;
         Entry entry;
@@ -280,16 +279,11 @@ private slots:
     {
         struct Stepping : RealClock {
             Interrupt abort;
-            std::int64_t time = 0;
-            std::int64_t now() override
-            {
-                if ((time += 1000) == 5000)
-                    abort.raise();
-                return time;
-            }
+            std::int64_t t = 0; // a microsecond a look
+            std::int64_t now() override { return (t += 1000) == 5000 ? abort.raise(), t : t; }
         } clock;
         QVERIFY(!clock.waitUntil(RealClock::SPIN_MARGIN_NS / 10, clock.abort));
-        QCOMPARE(clock.time, 5000);
+        QCOMPARE(clock.t, 5000);
     }
 
     // Without a file the audit only sums up, however many cells come.

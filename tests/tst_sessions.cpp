@@ -9,6 +9,7 @@
 #include "send_progress.h"
 #include "termination.h"
 #include "time_audit.h"
+#include "trainer_form.h"
 
 #include <QtWidgets>
 
@@ -223,30 +224,24 @@ private slots:
             QCOMPARE(fileText(), entry(outcome.section('\n', 1)));
     }
 
-    // Memory running out in the middle of a send (in the interval after the
-    // first cell): the lines are lowered and the log entry ends as aborted.
-    void memoryLostWhileSending()
-    {
-        form->logCheck()->setChecked(true);
-        form->setFields(1, ALPHA.arg(1).arg("ab"));
-        form->vc.at(form->vc.now() + 1000 * NS_PER_MS, [] { throw std::bad_alloc(); });
-        form->sendButton()->click();
-        QCOMPARE(form->errors.join('\n') + ' ' + form->edges(),
-                 NO_MEM + " 0:63 100:0 600:1 900:0 1000:0");
-        QCOMPARE(fileText(), entry("Loop: 1\nText: ab\nAborted!\n"));
-    }
-
     // Cancel while the codes are drawn: nothing goes out, and the patient's
-    // files are let go as they were found.
-    void cancelledPreparation()
+    // files are let go as they were found. Memory running out in the middle
+    // of the next send (in the interval after the first cell): the lines are
+    // lowered and the log entry ends as aborted.
+    void cutShort()
     {
         form->logCheck()->setChecked(true);
         form->setFields(2, ALPHA.arg(1).arg(70000));
         onAllocation = &SendProgress::abortRunning;
         hookedAllocationSize = 70000 * sizeof(std::uint16_t); // the codes
         form->sendButton()->click();
-        QCOMPARE(form->errors.join('\n') + form->edges(), "");
-        QCOMPARE(workFiles(), QStringList());
+        QCOMPARE(form->errors.join('\n') + form->edges() + workFiles().join(' '), "");
+        form->setFields(1, ALPHA.arg(1).arg("ab"));
+        form->vc.at(form->vc.now() + 1000 * NS_PER_MS, [] { throw std::bad_alloc(); });
+        form->sendButton()->click();
+        QCOMPARE(form->errors.join('\n') + ' ' + form->edges(),
+                 NO_MEM + " 0:63 100:0 600:1 900:0 1000:0");
+        QCOMPARE(fileText(), entry("Loop: 1\nText: ab\nAborted!\n"));
     }
 
     // Choosing a mode or logging enables the fields that go with it: names,
@@ -725,44 +720,63 @@ private slots:
     // SIGTERM while a cell is held (in a child process, on the simulated
     // port with its trace): the lines are lowered, the send ends as aborted
     // with its log entry closed and a row for every cell it presented, and
-    // the program ends with the signal's own status.
+    // the program ends with the signal's own status. The same for a
+    // character typed in the Trainer, which keeps no files.
+    void signalDuringHold_data()
+    {
+        QTest::addColumn<QString>("sender");
+        QTest::newRow("main window") << "main";
+        QTest::newRow("Trainer") << "Trainer";
+    }
     void signalDuringHold()
     {
+        QFETCH(QString, sender);
         QTemporaryDir files;
         QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), {"--signalled-child", files.path()});
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--signalled-child", files.path(), sender});
         QVERIFY(child.waitForFinished(20000));
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
         QCOMPARE(child.exitCode(), SIGTERM);
+        QVERIFY(QString::fromUtf8(child.readAllStandardError())
+                    .contains(QRegularExpression("0x01\n *-?[\\d.]+  \u2800  0x00\n$")));
         QVERIFY(QDir::setCurrent(files.path()));
+        QCOMPARE(workFiles().size(), sender == "Trainer" ? 0 : 2);
+        if (sender == "Trainer")
+            return;
         QCOMPARE(fileText(), entry("Loop: 1\nText: ab\nAborted!\n"));
         QCOMPARE(fileText("Alpha_Gamma.timing.csv").section('\n', 1),
                  "@,text,0,0,,63,0.000,0.000,0.000,100.000,100.000,0.000,0.000,LPT1: simulated "
                  "port\n@,text,1,1,97,1,600.000,600.000,0.000,300.000,100.000,-200.000,0.000,"
                  "LPT1: simulated port\n");
-        QVERIFY(QString::fromUtf8(child.readAllStandardError())
-                    .contains(QRegularExpression("0x01\n *-?[\\d.]+  \u2800  0x00\n$")));
     }
 };
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    // ALPHA sent with logging; at 700 ms, in the first cell's hold, the
-    // window's thread gets SIGTERM, and the transmission goes on only once
-    // the handler is over: waiting for the signal to be pending alone would
-    // let the send play on before the handler raised its interrupt.
-    if (argc == 3 && qstrcmp(argv[1], "--signalled-child") == 0) {
+    // ALPHA sent with logging, or "a" typed in the Trainer and held for a
+    // minute; at 700 ms, in the first cell's hold, the window's thread gets
+    // SIGTERM, and the transmission goes on only once the handler is over:
+    // waiting for the signal to be pending alone would let the send play on
+    // before the handler raised its interrupt.
+    if (argc == 4 && qstrcmp(argv[1], "--signalled-child") == 0) {
         ProbeForm form;
         QDir::setCurrent(QString::fromLocal8Bit(argv[2]));
         lowerDataLinesOnTermination();
         portsim::traceDataLines();
-        form.logCheck()->setChecked(true);
-        form.setFields(1, ALPHA.arg(1).arg("ab"));
         form.vc.at(700 * NS_PER_MS, [window = pthread_self()] {
             pthread_kill(window, SIGTERM);
             ProbeForm::onWindowThread([] {});
         });
+        if (qstrcmp(argv[3], "Trainer") == 0) {
+            trainer_form trainer;
+            trainer.char_text->setText("60000");
+            trainer.trainer_text->insert("a");
+            return 3;
+        }
+        form.logCheck()->setChecked(true);
+        form.setFields(1, ALPHA.arg(1).arg("ab"));
         form.sendButton()->click();
         return 3;
     }
