@@ -78,16 +78,6 @@ bool writeFile(const QString& name, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// Runs `request` inside the event loop, as the program does, and returns the
-// loop's exit code: 0 or 1 when the window ended it, -1 when nothing did.
-int runUntilExit(const std::function<void()>& request)
-{
-    QObject scope; // ends the watchdog with the loop
-    QTimer::singleShot(0, &scope, request);
-    QTimer::singleShot(5000, &scope, [] { QCoreApplication::exit(-1); });
-    return QCoreApplication::exec();
-}
-
 } // namespace
 
 class TestMainForm : public QObject
@@ -256,7 +246,7 @@ private slots:
         QFETCH(int, refused);
         QFETCH(QString, why);
         const bool directory = contents == "<missing>";
-        QVERIFY(!directory || QDir().mkdir(PORT_FILE));
+        QVERIFY(QDir::setCurrent(dir.path()) && (!directory || QDir().mkdir(PORT_FILE)));
         QVERIFY(writeFile("target", "LPT2\n"));
         QVERIFY(contents != "<link>" || QFile::link("target", PORT_FILE));
         QVERIFY(contents != "<fifo>" || mkfifo(qPrintable(PORT_FILE), 0666) == 0);
@@ -279,7 +269,11 @@ private slots:
         int status = -1;
         const QByteArray said = capturedOutput(stderr, [&] {
             portsim::refuseClaims(refused ? EPERM : 0);
-            status = runUntilExit([&] {
+            // Inside the event loop, as in the program: its status is 0 or 1
+            // when the window ended it, -1 when nothing did.
+            QObject scope; // ends the watchdog with the loop
+            QTimer::singleShot(5000, &scope, [] { QCoreApplication::exit(-1); });
+            QTimer::singleShot(0, &scope, [&] {
                 QTimer::singleShot(0, form, [&] {
                     auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
                     if (!shown)
@@ -301,6 +295,7 @@ private slots:
                 QCloseEvent late; // from the window system
                 QCoreApplication::sendEvent(form.data(), &late);
             });
+            status = QCoreApplication::exec();
         });
         const QString lines =
             "can't get IO permissions!: Operation not permitted\nPARALLEL PORT NOT FOUND\n";

@@ -238,12 +238,11 @@ private slots:
                     word.charTime = word.triggerTime = 1;
                     setWord(word, "ab");
                     TransmissionObserver quiet;
-                    Synchronisation answers; // "x<pin>": watched at once, no window after
-                    answers.answerPins = {int(first)};
+                    Synchronisation answers; // "x<pin>" watches that pin, no window after
+                    if (first)
+                        answers.answerPins = {int(first)};
                     answers.responseWindowMs = 0;
-                    const Outcome ended =
-                        first ? sendToParallelPort(word, quiet, Interrupt(), answers)
-                              : sendToParallelPort(word, quiet, Interrupt());
+                    const Outcome ended = sendToParallelPort(word, quiet, Interrupt(), answers);
                     trace << (ended == Outcome::PortFailed  ? "=port failed"
                               : ended == Outcome::Completed ? "=completed"
                                                             : "=other");
