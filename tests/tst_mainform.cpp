@@ -451,17 +451,15 @@ private slots:
         QTest::addColumn<QString>("expected"); // a.cfg afterwards, then the trigger field
         const QString saved = "#!NUBTactile_CONFIGURATION_FILE!#\n7\n\n\n\n\n0\n\n";
         const QString old = "#!NUBTactile_CONFIGURATION_FILE!#\n9\n1\n2\n3\n4\n1\nab\n";
-        const auto row = [](const char* name, const char* action, const char* answers,
-                            const QString& expected) {
-            QTest::newRow(name) << action << answers << expected;
-        };
-        row("save, Escape", "save", "Escape", "<missing> 7");
-        row("save, Cancel", "save", "Cancel", "<missing> 7");
-        row("save as a.cfg", "save", "a.cfg", saved + " 7");
-        row("over a file, Escape", "save old", "a.cfg,Escape", old + " 7");
-        row("over a file, Yes", "save old", "a.cfg,Yes", saved + " 7");
-        row("open, Escape", "open old", "Escape", old + " 7");
-        row("open a.cfg", "open old", "a.cfg", old + " 9");
+        // clang-format off
+        QTest::newRow("save, Escape") << "save" << "Escape" << "<missing> 7";
+        QTest::newRow("save, Cancel") << "save" << "Cancel" << "<missing> 7";
+        QTest::newRow("save as a.cfg") << "save" << "a.cfg" << saved + " 7";
+        QTest::newRow("over a file, Escape") << "save old" << "a.cfg,Escape" << old + " 7";
+        QTest::newRow("over a file, Yes") << "save old" << "a.cfg,Yes" << saved + " 7";
+        QTest::newRow("open, Escape") << "open old" << "Escape" << old + " 7";
+        QTest::newRow("open a.cfg") << "open old" << "a.cfg" << old + " 9";
+        // clang-format on
     }
 
     void realDialogs()

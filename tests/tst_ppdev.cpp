@@ -269,22 +269,16 @@ private slots:
     {
         QTest::addColumn<QStringList>("entries"); // "name=base-addr text"
         QTest::addColumn<QString>("expected");
-        const auto row = [](const char* name, const QStringList& entries, const char* expected) {
-            QTest::newRow(name) << entries << QString(expected);
-        };
-        row("one port at 0x378", {"parport0=888\t0\n"}, "LPT1 0 LPT2 -");
-        row("two, 0x278 listed first", {"parport0=632\t0\n", "parport1=888\t0\n"}, "LPT1 1 LPT2 0");
-        row("two, 0x378 listed first", {"parport0=888\t0\n", "parport1=632\t0\n"}, "LPT1 0 LPT2 1");
-        row("a card only", {"parport0=53264\t53272\n"}, "LPT1 0 LPT2 -");
-        row("on-board 0x378 and a card", {"parport0=53264\t53272\n", "parport1=888\t0\n"},
-            "LPT1 1 LPT2 0");
-        row("on-board 0x278 and a card", {"parport0=632\t0\n", "parport1=53264\t53272\n"},
-            "LPT1 1 LPT2 0");
-        row("two cards, in the kernel's numeric order", {"parport10=4096", "parport2=8192"},
-            "LPT1 2 LPT2 10");
-        row("none; what is not a port left out",
-            {"default=", "parport=888", "parportx=888", "parport3=unknown", "parport4="},
-            "LPT1 - LPT2 -");
+        // clang-format off
+        QTest::newRow("one port at 0x378") << QStringList{"parport0=888\t0\n"} << "LPT1 0 LPT2 -";
+        QTest::newRow("two, 0x278 listed first") << QStringList{"parport0=632\t0\n", "parport1=888\t0\n"} << "LPT1 1 LPT2 0";
+        QTest::newRow("two, 0x378 listed first") << QStringList{"parport0=888\t0\n", "parport1=632\t0\n"} << "LPT1 0 LPT2 1";
+        QTest::newRow("a card only") << QStringList{"parport0=53264\t53272\n"} << "LPT1 0 LPT2 -";
+        QTest::newRow("on-board 0x378 and a card") << QStringList{"parport0=53264\t53272\n", "parport1=888\t0\n"} << "LPT1 1 LPT2 0";
+        QTest::newRow("on-board 0x278 and a card") << QStringList{"parport0=632\t0\n", "parport1=53264\t53272\n"} << "LPT1 1 LPT2 0";
+        QTest::newRow("two cards, in the kernel's numeric order") << QStringList{"parport10=4096", "parport2=8192"} << "LPT1 2 LPT2 10";
+        QTest::newRow("none; what is not a port left out") << QStringList{"default=", "parport=888", "parportx=888", "parport3=unknown", "parport4="} << "LPT1 - LPT2 -";
+        // clang-format on
     }
     void portFor()
     {

@@ -288,15 +288,13 @@ private slots:
         QTest::addColumn<QString>("log");
         QTest::addColumn<QString>("timing");
         QTest::addColumn<QString>("told");
-        const auto row = [](const char* name, const char* log, const char* timing,
-                            const QString& told) {
-            QTest::newRow(name) << QString(log) << QString(timing) << told;
-        };
         const QString link = "it is a symbolic link, which the program never follows";
-        row("folder, link", "folder", "link", "it is a folder|" + link);
-        row("link, FIFO", "link", "fifo", link + "|it is not a regular file");
+        // clang-format off
+        QTest::newRow("folder, link") << "folder" << "link" << "it is a folder|" + link;
+        QTest::newRow("link, FIFO") << "link" << "fifo" << link + "|it is not a regular file";
         // Another program's columns, and no name left to set the file aside.
-        row("no log, crowded", "none", "crowded", "|File exists");
+        QTest::newRow("no log, crowded") << "none" << "crowded" << "|File exists";
+        // clang-format on
     }
 
     void fileProblem()
