@@ -125,7 +125,8 @@ private slots:
     //   w2:20  portio_write(0x20, base + 2)   r0    portio_read(base + 0)
     //   s09    set_pin(0x09)                  l09   clear_pin(0x09)
     //   pf800  pin_is_set(0xf800)             x     a send of "ab", 1 ms a cell
-    //                                                and the trigger
+    //                                                and the trigger; x11 also
+    //                                                watches answer pin 11
     void script_data()
     {
         QTest::addColumn<Refusals>("refused");
@@ -238,7 +239,7 @@ private slots:
                     word.charTime = word.triggerTime = 1;
                     setWord(word, "ab");
                     TransmissionObserver quiet;
-                    Synchronisation answers; // "x<pin>" watches that pin, no window after
+                    Synchronisation answers; // no response window after the cells
                     if (first)
                         answers.answerPins = {int(first)};
                     answers.responseWindowMs = 0;

@@ -631,8 +631,7 @@ private slots:
             << pulses + "50 look Waiting"
             << "Waiting for pulse 1 of 3 on pin 10... The events file had other columns; it was "
                "renamed to Alpha_Gamma.events.1.csv and a new one begins. Nothing was sent: pulse "
-               "3 did not come on "
-               "pin 10 within 400 ms (2 pulses came). "
+               "3 did not come on pin 10 within 400 ms (2 pulses came). "
                "Aborted after 0 cells · worst onset delay 0 µs · worst hold error 0 µs"
             << "@,text,pulse,10,rising,1,-300.000,0.100,,,," + port +
                    "@,text,pulse,10,rising,2,-100.000,0.100,,,," + port;
