@@ -238,8 +238,15 @@ private slots:
         QCOMPARE(form->errors.join('\n') + form->edges() + workFiles().join(' '), "");
         form->setFields(1, ALPHA.arg(1).arg("ab"));
         form->vc.at(form->vc.now() + 1000 * NS_PER_MS, [] { throw std::bad_alloc(); });
+        // Standard input closed: the new log is descriptor 0, and no other
+        // program's, whatever errno an earlier call left.
+        const int input = dup(0);
+        ::close(0);
+        errno = EWOULDBLOCK;
+        form->answer(Qt::Key_Escape);
         form->sendButton()->click();
-        QCOMPARE(form->errors.join('\n') + ' ' + form->edges(),
+        QVERIFY(dup2(input, 0) == 0 && ::close(input) == 0);
+        QCOMPARE(form->errors.join('\n') + ' ' + form->edges() + form->questions.join(' '),
                  NO_MEM + " 0:63 100:0 600:1 900:0 1000:0");
         QCOMPARE(fileText(), entry("Loop: 1\nText: ab\nAborted!\n"));
     }
