@@ -95,7 +95,9 @@ bool SendProgress::prepare(
     QTimer poll;
     poll.setInterval(POLL_MS);
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (dialog.isVisible() && !dialog.wasCanceled())
+        // Only while shown: a value given to the hidden dialog would let it
+        // guess whether to show itself, and Cancel hides it for good.
+        if (dialog.isVisible())
             dialog.setValue(permille.load());
         if (done.load())
             loop.quit();
