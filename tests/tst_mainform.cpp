@@ -333,21 +333,13 @@ private slots:
         QTest::addColumn<QString>("why");
         const QString unused = "The synchronisation file NUBTactile_sync.cfg has values that "
                                "could not be used, so their defaults hold:\n";
-        const auto row = [](const char* name, const QByteArray& contents, const QString& shown,
-                            const QString& why) {
-            QTest::newRow(name) << contents << shown << why;
-        };
-        row("none", {}, "", "");
-        row("pulse 3, answers",
-            "wait_for_pulse=yes\npulse_number=3\npulse_pin=12\nanswer_pins=11,15",
-            "+Pulse 3 on pin 12 \u00b7 answers on 11, 15", "");
-        row("answers only, Windows", "wait_for_pulse=no\r\nanswer_pins=13\r\n", "Answers on 13",
-            "");
-        row("a pin that is no input", "wait_for_pulse=yes\npulse_pin=9\n", "+Pulse 1 on pin 10",
-            unused + "pulse_pin: 9 is not an input pin (10, 11, 12, 13 or 15)");
-        row("a folder", "<folder>", "",
-            "The synchronisation file NUBTactile_sync.cfg could not be read (it is a folder), so "
-            "every send starts on click.");
+        // clang-format off
+        QTest::newRow("none") << QByteArray() << "" << "";
+        QTest::newRow("pulse 3, answers") << QByteArray("wait_for_pulse=yes\npulse_number=3\npulse_pin=12\nanswer_pins=11,15") << "+Pulse 3 on pin 12 \u00b7 answers on 11, 15" << "";
+        QTest::newRow("answers only, Windows") << QByteArray("wait_for_pulse=no\r\nanswer_pins=13\r\n") << "Answers on 13" << "";
+        QTest::newRow("a pin that is no input") << QByteArray("wait_for_pulse=yes\npulse_pin=9\n") << "+Pulse 1 on pin 10" << unused + "pulse_pin: 9 is not an input pin (10, 11, 12, 13 or 15)";
+        QTest::newRow("a folder") << QByteArray("<folder>") << "" << "The synchronisation file NUBTactile_sync.cfg could not be read (it is a folder), so every send starts on click.";
+        // clang-format on
     }
 
     void synchronisation()

@@ -533,9 +533,9 @@ private slots:
         QTest::newRow("text file, agreed") << TEXT + "hola 500 1000\nZürich 0 0 si 20"
                                            << RESET + " 0:19 500:0 1500:21 2000:0 3000:7 3500:0 4500:1 5000:0 6000:14 6020:0 6020:10 6040:0 Left out, having no cell: ü"
                                               + ASKED.arg("1 problem", "line 3: the last entry 'si' has no interval; it is read as 0");
-        QTest::newRow("interval missing") << TEXT + "ab 100\ncd 100 50\nef 100 50\n" << RESET + ASKED.arg("3 problems",
+        QTest::newRow("interval missing") << TEXT + "ab 100\ncd 100 50\ne\x01" "f 100 50\n" << RESET + ASKED.arg("3 problems",
             "line 3: the interval 'cd' is read as 0, and every entry after it shifts by one token\n"
-            "line 4: the interval 'ef' is read as 0, and every entry after it shifts by one token\n"
+            "line 4: the interval 'e\ufffdf' is read as 0, and every entry after it shifts by one token\n"
             "line 4: the last entry '100' has no interval; it is read as 0");
         QTest::newRow("times not plain, agreed") << TEXT + "a " + QByteArray(5000, '0') + "1e3 12.5\nb 0x10 2s\nc 5ms 1,5\nd 2 +3\n"
             << RESET + " 0:1 1:0 15:9 20:0 21:25 23:0" + ASKED.arg("6 problems; the first 5 are listed",
@@ -574,7 +574,8 @@ private slots:
     // whole. Saving over a file asks first, with the name shown as it is:
     // Return takes Yes, Escape No. A cancelled file dialog saves nothing; a
     // save that fails (into no folder, onto a folder, past the file size
-    // limit) says so and leaves what was there.
+    // limit, as the synchronisation settings' own file) says so and leaves
+    // what was there.
     void save()
     {
         form->saveName = form->openName = "<i>big";
@@ -593,13 +594,18 @@ private slots:
         QCOMPARE(form->questions, QStringList(2, "Overwrite file? A file called <i>big already "
                                                  "exists. Do you want to overwrite it?"));
         limitFiles(10);
+        named<QAction>(*form, "syncPulseAction")->trigger(); // its settings file too
         for (const char* failing : {"", "missing/settings", "folder", "<i>big"}) {
             form->saveName = failing; // "" for a cancelled file dialog
             form->answer(Qt::Key_Return);
             form->fileSave();
         }
         limitFiles(RLIM_INFINITY);
-        QCOMPARE(form->errors, QStringList(3, "There was a problem while trying to save the file"));
+        QCOMPARE(form->errors,
+                 QStringList("The synchronisation settings could not be saved to "
+                             "NUBTactile_sync.cfg (File too large); they hold until "
+                             "the program ends.")
+                     << QStringList(3, "There was a problem while trying to save the file"));
         QCOMPARE(form->questions.size(), 4);
         QVERIFY(fileText("<i>big").endsWith("\n2\n15\n"));
         QCOMPARE(workFiles(), (QStringList{"<i>big", "folder"}));
