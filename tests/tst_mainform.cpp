@@ -109,7 +109,7 @@ private slots:
     }
 
     // As built: the Tab order, the window's name and what starts disabled
-    // ("-") or checked or default ("+"), every text the operator reads, each menu entry
+    // ("-") or checked, default or flat ("+"), every text the operator reads, each menu entry
     // with its icon ("*"), accelerator and the slot it reaches, and the
     // widgets' slots. A language change keeps what the operator entered.
     void startingState()
@@ -138,7 +138,7 @@ private slots:
         // Pressed, the buttons are no switches.
         for (QWidget* child : form->centralWidget()->findChildren<QWidget*>())
             if (!child->isEnabled() || child->property("checked").toBool() ||
-                child->property("default").toBool())
+                child->property("default").toBool() || child->property("flat").toBool())
                 states << child->objectName() + (child->isEnabled() ? "+" : "-");
         named<QCheckBox>(*form, "log_check")->click();
         QTest::keyClick(modes, Qt::Key_Down);

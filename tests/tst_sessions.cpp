@@ -421,7 +421,7 @@ private slots:
         form->sendButton()->click();
         QCOMPARE(form->edges(), "0:63 100:0 600:1 901:0");
         const QString cells = "2 cells · worst onset delay 0 µs · worst hold error ";
-        QCOMPARE(summary->text() + (warning->isHidden() ? "" : " !"),
+        QCOMPARE(summary->text() + (warning->isHidden() || warning->pixmap().isNull() ? "" : " !"),
                  "Aborted after " + cells + "1.5 ms · 1 cell off by more than 1 ms !");
         const QList<int> taller = grown();
         QVERIFY(taller[0] > 0 && taller[1] >= 0);
