@@ -227,12 +227,13 @@ private slots:
     // Cancel while the codes are drawn: nothing goes out, and the patient's
     // files are let go as they were found. Memory running out in the middle
     // of the next send (in the interval after the first cell): the lines are
-    // lowered and the log entry ends as aborted.
+    // lowered and the log entry ends as aborted; before a single shot: it is
+    // told.
     void cutShort()
     {
         form->logCheck()->setChecked(true);
         form->setFields(2, ALPHA.arg(1).arg(70000));
-        onAllocation = &SendProgress::abortRunning;
+        onAllocation = [] { return SendProgress::abortRunning(), false; };
         hookedAllocationSize = 70000 * sizeof(std::uint16_t); // the codes
         form->sendButton()->click();
         QCOMPARE(form->errors.join('\n') + form->edges() + workFiles().join(' '), "");
@@ -249,6 +250,13 @@ private slots:
         QCOMPARE(form->errors.join('\n') + ' ' + form->edges() + form->questions.join(' '),
                  NO_MEM + " 0:63 100:0 600:1 900:0 1000:0");
         QCOMPARE(fileText(), entry("Loop: 1\nText: ab\nAborted!\n"));
+        // A single shot that finds no memory once its record is made holds
+        // none after.
+        named<QLineEdit>(*form, "pins_duration_text")->setText("5");
+        onAllocation = [] { return failingFromSize = 4096, false; };
+        hookedAllocationSize = sizeof(Braille_Data);
+        form->pinsButton()->click();
+        QCOMPARE(form->errors, QStringList(2, NO_MEM));
     }
 
     // Choosing a mode or logging enables the fields that go with it: names,

@@ -11,8 +11,8 @@ namespace
 void* allocate(std::size_t size) noexcept
 {
     std::size_t hooked = size;
-    if (size != 0 && hookedAllocationSize.compare_exchange_strong(hooked, 0))
-        onAllocation();
+    if (size != 0 && hookedAllocationSize.compare_exchange_strong(hooked, 0) && onAllocation())
+        return nullptr;
     const std::size_t from = failingFromSize;
     return from && size >= from ? nullptr : std::malloc(size ? size : 1);
 }

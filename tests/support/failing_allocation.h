@@ -17,8 +17,9 @@ inline std::atomic<std::size_t> failingAllocationSize{0};
 inline std::atomic<std::size_t> failingFromSize{0};
 
 // Set by a test: the next allocation of exactly this many bytes first calls
-// onAllocation (on the thread that allocates), and this goes back to 0.
+// onAllocation (on the thread that allocates), and fails when it returns
+// true; this goes back to 0.
 inline std::atomic<std::size_t> hookedAllocationSize{0};
-inline void (*onAllocation)() = nullptr;
+inline bool (*onAllocation)() = nullptr;
 
 #endif
