@@ -125,7 +125,7 @@ private slots:
     // window must leave no top-level window behind.
     void cleanup()
     {
-        failingFromSize = 0;
+        failingFromSize = hookedAllocationSize = 0;
         QVERIFY(!form->holdsSendRecord() && !QApplication::overrideCursor());
         form.reset();
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
