@@ -6,6 +6,7 @@
 #include "cp437.h"
 #include "failing_allocation.h"
 #include "nubtactile.h"
+#include "output_capture.h"
 #include "send_progress.h"
 #include "termination.h"
 #include "time_audit.h"
@@ -241,12 +242,11 @@ private slots:
         form->vc.at(form->vc.now() + 1000 * NS_PER_MS, [] { throw std::bad_alloc(); });
         // Standard input closed: the new log is descriptor 0, and no other
         // program's, whatever errno an earlier call left.
-        const int input = dup(0);
-        ::close(0);
-        errno = EWOULDBLOCK;
         form->answer(Qt::Key_Escape);
-        form->sendButton()->click();
-        QVERIFY(dup2(input, 0) == 0 && ::close(input) == 0);
+        QVERIFY(withoutStandardInput([&] {
+            errno = EWOULDBLOCK;
+            form->sendButton()->click();
+        }));
         QCOMPARE(form->errors.join('\n') + ' ' + form->edges() + form->questions.join(' '),
                  NO_MEM + " 0:63 100:0 600:1 900:0 1000:0");
         QCOMPARE(fileText(), entry("Loop: 1\nText: ab\nAborted!\n"));
@@ -572,10 +572,8 @@ private slots:
         if (tag == "cut short")
             form->vc.at(form->vc.now() + 5 * NS_PER_MS,
                         [] { QCOMPARE(truncate("settings", 70626), 0); });
-        const int input = dup(0); // standard input closed: the file comes as descriptor 0
-        ::close(0);
-        form->fileOpen();
-        QVERIFY(dup2(input, 0) == 0 && ::close(input) == 0);
+        // Standard input closed: the file comes as descriptor 0.
+        QVERIFY(withoutStandardInput([&] { form->fileOpen(); }));
         QTEST(formState() + form->questions.join(' '), "state");
     }
 

@@ -20,3 +20,11 @@ QByteArray capturedOutput(std::FILE* stream, const std::function<void()>& action
     file.seek(0);
     return file.readAll();
 }
+
+bool withoutStandardInput(const std::function<void()>& action)
+{
+    const int input = dup(0);
+    close(0);
+    action();
+    return dup2(input, 0) == 0 && close(input) == 0;
+}

@@ -10,4 +10,8 @@
 // descriptor so that C stdio, iostreams and raw write() are all seen.
 QByteArray capturedOutput(std::FILE* stream, const std::function<void()>& action);
 
+// Runs `action` with standard input closed, as in a program started so: the
+// first descriptor opened meanwhile is 0. False when it could not be put back.
+bool withoutStandardInput(const std::function<void()>& action);
+
 #endif
